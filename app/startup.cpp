@@ -1,0 +1,361 @@
+#include "app/startup.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+#include <psapi.h>
+#include <winternl.h>
+
+#include <gdiplus.h>
+
+#include <clocale>
+
+#include "app/command_parser.h"
+#include "app/instance_mutex.h"
+#include "app/log.h"
+#include "app/seams.h"
+#include "app/silent.h"
+#include "app/threads.h"
+#include "app/launch.h"
+#include "base/handle.h"
+#include "base/path.h"
+#include "base/reg_key.h"
+#include "base/strings.h"
+#include "deploy/deployment_config.h"
+
+namespace {
+
+constexpr wchar_t kAppPathsKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\kestiwp.exe";
+constexpr wchar_t kDamagedText[] = L"卸载程序已被破坏，请重新下载安装后再进行卸载";
+constexpr wchar_t kAlreadyRunningText[] = L"安装或卸载程序已经在运行,点击“确定”退出";
+constexpr wchar_t kInitFailKey[] = L"{720260B5-154E-483f-A485-0B46C3D6C50D}";
+constexpr wchar_t kTokenText[] = L"mwvqzem";
+constexpr wchar_t kSilentChannel[] = L"rovozazo";
+constexpr DWORD kFailureReportPauseMs = 3000;
+
+bool g_silent = false;
+
+// One file of the temporary copy.
+struct CopyItem {
+    const wchar_t* target;  // below <temp>\<guid>.tmp
+    const wchar_t* source;  // below the install folder
+    bool required;
+};
+
+// Copied in this order. VRNBasic.dll goes last, after the "uninstall_from" event.
+constexpr CopyItem kCopyTable[] = {
+    {L"Zembase.dll", L"Zembase.dll", true},
+    {L"ZemNetUL.dll", L"wallpaperhelper\\ZemNetUL.dll", false},
+    {L"7z.dll", L"Utils\\7z.dll", true},
+};
+constexpr CopyItem kLateCopy = {L"Utils\\VRNBasic.dll", L"Utils\\VRNBasic.dll", false};
+
+std::wstring ReadChannelId() {
+    std::wstring pid;
+    base::ReadRegString(HKEY_CURRENT_USER, L"Software\\KestiWallPaper", L"pid", pid);
+    return base::Trim(pid);
+}
+
+bool CopyInto(const std::wstring& installDir, const std::wstring& tempDir, const CopyItem& item) {
+    std::wstring target = path::Join(tempDir, item.target);
+    std::wstring targetDir = path::DirName(target);
+    if (!path::DirExists(targetDir))
+        SHCreateDirectoryExW(nullptr, targetDir.c_str(), nullptr);
+    return CopyFileW(path::Join(installDir, item.source).c_str(), target.c_str(), FALSE) != FALSE;
+}
+
+// The system's own version numbers, which a compatibility shim cannot change.
+std::wstring NtVersionText() {
+    using Fn = void(WINAPI*)(DWORD*, DWORD*, DWORD*);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto fn = ntdll ? reinterpret_cast<Fn>(
+                          reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetNtVersionNumbers")))
+                    : nullptr;
+    if (!fn)
+        return L"";
+    DWORD major = 0, minor = 0, build = 0;
+    fn(&major, &minor, &build);
+    return base::Format(32, L"%d.%d", static_cast<int>(major), static_cast<int>(minor));
+}
+
+// Reads an image path from an open process: the module path first, then the image name, which
+// also works on a 64-bit process seen from this 32-bit one.
+std::wstring ProcessImagePath(HANDLE process) {
+    wchar_t buffer[1024] = {};
+    DWORD length = GetModuleFileNameExW(process, nullptr, buffer, 1024);
+    if (length == 0 || length >= 1024) {
+        DWORD size = 1024;
+        if (!QueryFullProcessImageNameW(process, 0, buffer, &size))
+            return L"";
+        length = size;
+    }
+    std::wstring result(buffer, length);
+    if (result.find(L'~') != std::wstring::npos) {
+        wchar_t longPath[1024] = {};
+        DWORD longLength = GetLongPathNameW(result.c_str(), longPath, 1024);
+        if (longLength > 0 && longLength <= 1022)
+            result.assign(longPath, longLength);
+    }
+    if (result.size() > MAX_PATH)
+        result.resize(MAX_PATH);
+    return result;
+}
+
+void StartGdiplus(ULONG_PTR& token) {
+    Gdiplus::GdiplusStartupInput input;
+    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok)
+        token = 0;
+}
+
+void CleanUp(ULONG_PTR gdiplusToken) {
+    InstanceMutex().ReleaseAll();
+    DestroyUIThreadWindow();
+    CoUninitialize();
+    if (gdiplusToken)
+        Gdiplus::GdiplusShutdown(gdiplusToken);
+}
+
+void ReportInitFailure(const std::wstring& what) {
+    seams::ReportEvent(L"unist_init_fail", base::Format(260, L"&%s=%s", kInitFailKey, what.c_str()),
+                       false);
+    // The event goes out on a thread of its own; give it time to leave before the process ends.
+    Sleep(kFailureReportPauseMs);
+}
+
+void RunSecondStage(HINSTANCE instance, const std::wstring& commandLine, int show) {
+    std::wstring installDir;
+    if (!ReadInstallDir(installDir) || !path::DirExists(installDir)) {
+        seams::ShowMessage(kDamagedText, MB_OK);
+        return;
+    }
+    seams::SetInstallDir(installDir);
+    seams::SetStatisticProduct(path::Join(installDir, L"kestiwp.exe"));
+
+    std::wstring ownDir = path::ModuleDir();
+    SetCurrentDirectoryW(ownDir.c_str());
+
+    if (CommandLine().HasOption(L"/K")) {
+        seams::RestoreDesktopIntegration();
+        seams::ReleaseServerConfig();
+        seams::DeleteOwnDirectory(ownDir);
+        return;
+    }
+
+    seams::BindHttpLibrary(ownDir);
+    seams::StartServerConfigFetch();
+    seams::SetStatisticProduct(path::Join(installDir, L"kestiwp.exe"));
+    seams::ReportEvent(L"uninstall_1", L"", false);
+
+    int code = PreInitCheck();
+    if (code != 0) {
+        Log(L"pre init check failed, ret = %d", code);
+        seams::ShowMessage(PreInitErrorText(code).c_str(), MB_OK);
+        ReportInitFailure(base::Format(64, L"PreInitCheck:%d", code));
+        return;
+    }
+    if (!seams::InitConfig(instance)) {
+        Log(L"init config failed, exit");
+        ReportDamagedAndOfferDownload();
+        ReportInitFailure(L"InitConfigFaile");
+        return;
+    }
+    seams::RunMainWindow(commandLine, show);
+    seams::ReleaseServerConfig();
+    seams::DeleteOwnDirectory(ownDir);
+}
+
+}  // namespace
+
+void SetSilentRun(bool silent) {
+    g_silent = silent;
+}
+bool IsSilentRun() {
+    return g_silent;
+}
+
+bool ReadInstallDir(std::wstring& dir) {
+    return base::ReadRegString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"path", dir);
+}
+
+std::wstring PreInitErrorText(int code) {
+    switch (code) {
+        case 1:
+            return L"ZemBase.dll文件初始化失败";
+        case 2:
+            return kDamagedText;
+        case 3:
+            return L"7z.dll文件破坏，请重新下载安装后进行卸载";
+        default:
+            return L"";
+    }
+}
+
+void ReportDamagedAndOfferDownload() {
+    if (seams::ShowMessage(kDamagedText, MB_YESNO) == IDYES) {
+        ShellExecuteW(nullptr, L"open", deploy::kInstallerDownloadUrl, nullptr, nullptr,
+                      SW_SHOWNORMAL);
+    }
+}
+
+int PreInitCheck() {
+    if (!seams::IsSignedByMaker(path::ModulePath()))
+        return 2;
+    CreateUIThreadWindow();
+    if (!seams::LoadArchiveEngine(path::Join(path::ModuleDir(), L"7z.dll")))
+        return 3;
+    return 0;
+}
+
+std::wstring GetParentProcessPath() {
+    using QueryFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto query = ntdll ? reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+                             GetProcAddress(ntdll, "NtQueryInformationProcess")))
+                       : nullptr;
+    if (!query)
+        return L"";
+    base::UniqueHandle self(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, GetCurrentProcessId()));
+    if (!self)
+        return L"";
+    PROCESS_BASIC_INFORMATION info = {};
+    ULONG returned = 0;
+    if (query(self.Get(), 0 /* ProcessBasicInformation */, &info, sizeof(info), &returned) != 0) {
+        return L"";
+    }
+    DWORD parentId = static_cast<DWORD>(info.InheritedFromUniqueProcessId);
+    base::UniqueHandle parent(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parentId));
+    if (!parent)
+        return L"";
+    return ProcessImagePath(parent.Get());
+}
+
+std::wstring ParentFileStem(const std::wstring& imagePath) {
+    size_t slash = imagePath.rfind(L'\\');
+    if (slash == std::wstring::npos)
+        return L"";
+    std::wstring name = imagePath.substr(slash + 1);
+    size_t dot = name.rfind(L'.');
+    if (dot == std::wstring::npos)
+        return L"";
+    return name.substr(0, dot);
+}
+
+int CheckCaller() {
+    CCommandParser& commandLine = CommandLine();
+    if (!commandLine.IsSilent())
+        return 1;
+    if (!base::EqualsNoCase(ReadChannelId(), kSilentChannel))
+        return 0;
+
+    if (!commandLine.HasOption(L"/READYUNINSTALL")) {
+        std::wstring installDir;
+        bool haveBase = path::FileExists(path::Join(path::ModuleDir(), L"Zembase.dll")) ||
+                        (ReadInstallDir(installDir) &&
+                         path::FileExists(path::Join(installDir, L"Zembase.dll")));
+        if (!haveBase)
+            return 0;
+        // A silent uninstall removes the product without asking anyone: only the maker's own
+        // signed programs may ask for one.
+        std::wstring parent = GetParentProcessPath();
+        if (!parent.empty() && seams::IsSignedByMaker(parent))
+            return 1;
+        Log(L"parent process = %s", parent.c_str());
+        return 0;
+    }
+
+    std::wstring token;
+    if (!commandLine.GetOption(L"/CHK", token) || token.empty())
+        return 0;
+    std::wstring mid = seams::MachineId();
+    return !mid.empty() && CCommandParser::CheckSilenceToken(token, mid) ? 1 : 0;
+}
+
+int RelaunchFromTempCopy(const std::wstring& commandLine) {
+    std::wstring ownDir = path::ModuleDir();
+    std::wstring installDir;
+    if (!ReadInstallDir(installDir)) {
+        if (!path::FileExists(path::Join(ownDir, L"Zembase.dll")))
+            return 0;
+        installDir = ownDir;
+        base::RegKey key;
+        if (key.Create(HKEY_LOCAL_MACHINE, kAppPathsKey, KEY_SET_VALUE)) {
+            key.DeleteValue(L"path");
+            key.SetString(L"path", installDir, false);
+        }
+    }
+    if (!path::FileExists(path::Join(installDir, L"Zembase.dll")))
+        return 0;
+
+    std::wstring tempDir = path::FreeTempName(path::TempDir());
+    if (tempDir.empty())
+        return 0;
+    DeleteFileW(tempDir.c_str());
+    SHCreateDirectory(nullptr, tempDir.c_str());
+    if (!path::DirExists(tempDir))
+        return 0;
+
+    std::wstring exeSource = path::Join(installDir, L"Uninstall.exe");
+    if (!path::FileExists(exeSource))
+        exeSource = path::Join(installDir, L"Vadorive.exe");
+    std::wstring exeCopy = path::Join(tempDir, L"Uninstall.exe");
+    if (!CopyFileW(exeSource.c_str(), exeCopy.c_str(), FALSE))
+        return 0;
+    for (const CopyItem& item : kCopyTable) {
+        if (!CopyInto(installDir, tempDir, item) && item.required)
+            return 0;
+    }
+
+    std::wstring parent = GetParentProcessPath();
+    Log(L"parent process path= %s", parent.c_str());
+    seams::ReportEvent(L"uninstall_from",
+                       base::Format(1024, L"&ex1=%s&ex2=%s", ParentFileStem(parent).c_str(),
+                                    NtVersionText().c_str()),
+                       true);
+    CopyInto(installDir, tempDir, kLateCopy);
+
+    std::wstring parameters = commandLine + L"  /READYUNINSTALL";
+    if (CommandLine().IsSilent()) {
+        parameters += L"  /CHK=" + CCommandParser::MakeSilenceToken(seams::MachineId());
+    }
+    return LaunchProgram(exeCopy.c_str(), parameters.c_str(), SW_SHOWNORMAL, true, false) ? 1 : 0;
+}
+
+int RunUninstaller(HINSTANCE instance, const wchar_t* rawCommandLine, int show) {
+    CoInitialize(nullptr);
+    DefWindowProcW(nullptr, 0, 0, 0);
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    _wsetlocale(LC_ALL, L"chs");
+
+    std::wstring logDir = path::TempDir();
+    Logger().SetPath(path::Join(logDir, L"bizhi_uninst.log"));
+
+    std::wstring commandLine = rawCommandLine ? rawCommandLine : L"";
+    CommandLine().Parse(commandLine);
+
+    if (!CheckCaller()) {
+        Log(L"illegal call");
+        return 0;
+    }
+
+    ULONG_PTR gdiplusToken = 0;
+    StartGdiplus(gdiplusToken);
+    SetSilentRun(CommandLine().IsSilent());
+
+    if (!InstanceMutex().CheckSingleInstance()) {
+        Log(L"CheckSingleInstance failed, exit");
+        seams::ShowMessage(kAlreadyRunningText, MB_OK);
+    } else if (!CommandLine().HasOption(L"/READYUNINSTALL")) {
+        std::wstring installDir;
+        if (ReadInstallDir(installDir) && path::DirExists(installDir)) {
+            seams::SetStatisticProduct(path::Join(installDir, L"kestiwp.exe"));
+        }
+        if (!RelaunchFromTempCopy(commandLine))
+            ReportDamagedAndOfferDownload();
+    } else {
+        RunSecondStage(instance, commandLine, show);
+    }
+    CleanUp(gdiplusToken);
+    return 0;
+}
