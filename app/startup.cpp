@@ -333,6 +333,7 @@ int RunUninstaller(HINSTANCE instance, const wchar_t* rawCommandLine, int show) 
 
     std::wstring commandLine = rawCommandLine ? rawCommandLine : L"";
     CommandLine().Parse(commandLine);
+    Log(L"command line: %s", commandLine.c_str());
 
     if (!CheckCaller()) {
         Log(L"illegal call");

@@ -1,0 +1,190 @@
+"""End-to-end harness: the real Uninstall.exe in a private copy of the settled test prefix.
+
+Each WinePrefix is a copy of the template prefix that scripts/test.sh made (its path in
+UNINSTALLER_TEMPLATE_PREFIX), with a wineserver of its own; close() stops that wineserver only.
+Everything is read the way a person would check it: the log file, `reg query` in both registry
+views, the files of the prefix, and the process list (tools/proclist.exe).
+"""
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+from pathlib import Path, PureWindowsPath
+
+BUILD_DIR = Path(os.environ.get("UNINSTALLER_BUILD_DIR", Path(__file__).resolve().parents[2] / "build"))
+SOURCE_DIR = Path(os.environ.get("UNINSTALLER_SOURCE_DIR", Path(__file__).resolve().parents[2]))
+TEMPLATE = Path(os.environ.get("UNINSTALLER_TEMPLATE_PREFIX", BUILD_DIR / "wineprefix-template"))
+DIST_DIR = BUILD_DIR / "dist"
+UNINSTALL_EXE = DIST_DIR / "Uninstall.exe"
+SEVENZIP_DLL = DIST_DIR / "7z.dll"
+PROCLIST_EXE = BUILD_DIR / "tests" / "e2e" / "proclist.exe"
+
+APP_PATHS = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\kestiwp.exe"
+DEFAULT_INSTALL_DIR = r"C:\Program Files (x86)\KestiWallpaper"
+LOG_NAME = "bizhi_uninst.log"
+
+WINE_ENV = {
+    "WINEDEBUG": "-all",
+    "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+}
+
+
+class WinePrefix:
+    """A private prefix copied from the template; use as a context manager."""
+
+    def __init__(self, name):
+        if not (TEMPLATE / "system.reg").exists():
+            raise unittest.SkipTest(f"no template prefix at {TEMPLATE} (run through scripts/test.sh)")
+        root = BUILD_DIR / "e2e-prefixes"
+        root.mkdir(parents=True, exist_ok=True)
+        self.path = Path(tempfile.mkdtemp(prefix=f"{name}-", dir=root))
+        shutil.rmtree(self.path)
+        subprocess.run(["cp", "-a", str(TEMPLATE), str(self.path)], check=True)
+        self.env = dict(os.environ, WINEPREFIX=str(self.path), **WINE_ENV)
+        self.user = os.environ.get("USER") or subprocess.run(["id", "-un"], capture_output=True, text=True).stdout.strip()
+        # Keep this prefix's wineserver up between the calls of one test.
+        subprocess.run(["wineserver", "-p30"], env=self.env, check=False)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def close(self, keep=False):
+        subprocess.run(["wineserver", "-k"], env=self.env, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env, check=False, timeout=60)
+        if not keep and not os.environ.get("E2E_KEEP_PREFIX"):
+            shutil.rmtree(self.path, ignore_errors=True)
+
+    # ---- paths ------------------------------------------------------------------------------
+    def unix(self, win_path):
+        """The Unix path of a C: path inside this prefix."""
+        p = PureWindowsPath(win_path)
+        if p.drive.upper() != "C:":
+            raise ValueError(f"only C: paths live in the prefix: {win_path}")
+        return self.path.joinpath("drive_c", *p.parts[1:])
+
+    @property
+    def temp_dir(self):
+        return rf"C:\users\{self.user}\AppData\Local\Temp"
+
+    @property
+    def log_path(self):
+        return self.unix(self.temp_dir + "\\" + LOG_NAME)
+
+    def log_text(self):
+        """The uninstaller's log, decoded from the Chinese code page it is written in."""
+        try:
+            return self.log_path.read_bytes().decode("gbk", errors="replace")
+        except FileNotFoundError:
+            return ""
+
+    # ---- programs ---------------------------------------------------------------------------
+    def wine(self, *args, timeout=120, check=False, loader="wine"):
+        """Runs a program to its end; its output goes through a file (Wine's helper processes
+        would otherwise hold our pipe open)."""
+        with tempfile.TemporaryFile() as out:
+            proc = subprocess.run([loader, *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
+                                  stdout=out, stderr=subprocess.STDOUT, timeout=timeout)
+            out.seek(0)
+            text = out.read().decode("utf-8", errors="replace")
+        if check and proc.returncode != 0:
+            raise AssertionError(f"{args} exited {proc.returncode}: {text}")
+        return proc.returncode, text
+
+    def start(self, *args):
+        """Starts a program and returns at once."""
+        return subprocess.Popen(["wine", *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def processes(self):
+        """[(pid, parent pid, image path)] of the prefix's running processes."""
+        _, text = self.wine(PROCLIST_EXE, check=True)
+        rows = []
+        for line in text.splitlines():
+            parts = line.split("\t")
+            if len(parts) == 3 and parts[0].isdigit():
+                rows.append((int(parts[0]), int(parts[1]), parts[2]))
+        return rows
+
+    def running(self, image_name):
+        name = image_name.lower()
+        return [p for p in self.processes() if PureWindowsPath(p[2]).name.lower() == name]
+
+    def wait_until(self, predicate, timeout=60, interval=0.5, what="condition"):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if predicate():
+                return True
+            time.sleep(interval)
+        raise AssertionError(f"timed out after {timeout}s waiting for {what}")
+
+    def run_uninstaller(self, exe_win_path, *args, timeout=120):
+        """Starts the uninstaller and waits until no Uninstall.exe runs any more (the first
+        stage exits at once; the second stage is its copy in the temporary folder)."""
+        self.wine(exe_win_path, *args, timeout=timeout)
+        self.wait_until(lambda: not self.running("Uninstall.exe"), timeout=timeout,
+                        what="the uninstaller to finish")
+
+    # ---- registry ---------------------------------------------------------------------------
+    def reg(self, *args, view=32):
+        """`reg` in the given view (32: what a 32-bit program sees; 64: the native view)."""
+        flag = "/reg:64" if view == 64 else "/reg:32"
+        return self.wine("reg", *args, flag)
+
+    def reg_add(self, key, name, value, kind="REG_SZ", view=32):
+        rc, text = self.reg("add", key, "/v", name, "/t", kind, "/d", value, "/f", view=view)
+        if rc != 0:
+            raise AssertionError(f"reg add {key} {name} failed: {text}")
+
+    def reg_query(self, key, name, view=32):
+        """The value's data as text, or None when the key or value is missing."""
+        rc, text = self.reg("query", key, "/v", name, view=view)
+        if rc != 0:
+            return None
+        for line in text.splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) >= 2 and parts[0].lower() == name.lower() and parts[1].startswith("REG_"):
+                return parts[2] if len(parts) == 3 else ""
+        return None
+
+    def reg_key_exists(self, key, view=32):
+        rc, _ = self.reg("query", key, view=view)
+        return rc == 0
+
+    def reg_delete(self, key, name=None, view=32):
+        args = ["delete", key] + (["/v", name] if name else []) + ["/f"]
+        return self.reg(*args, view=view)[0] == 0
+
+    # ---- the installed product (grows with each subsystem) ----------------------------------
+    def install_basic_product(self, install_dir=DEFAULT_INSTALL_DIR, uninstaller=UNINSTALL_EXE,
+                              exe_name="Uninstall.exe", with_7z=True, channel=None):
+        """Lays out the product as the start-up sequence sees it: the App Paths entry, the
+        install folder with Zembase.dll, Utils\\7z.dll and the uninstaller."""
+        folder = self.unix(install_dir)
+        (folder / "Utils").mkdir(parents=True, exist_ok=True)
+        (folder / "wallpaperhelper").mkdir(exist_ok=True)
+        shutil.copy2(uninstaller, folder / exe_name)
+        (folder / "Zembase.dll").write_bytes(b"MZ placeholder of the product's base module\n")
+        (folder / "kestiwp.exe").write_bytes(b"MZ placeholder of the product's main program\n")
+        (folder / "Utils" / "VRNBasic.dll").write_bytes(b"MZ placeholder\n")
+        if with_7z:
+            shutil.copy2(SEVENZIP_DLL, folder / "Utils" / "7z.dll")
+        self.reg_add(APP_PATHS, "path", install_dir)
+        self.reg_add(APP_PATHS, "ProductName", "kestiwallpaper")
+        if channel is not None:
+            self.reg_add(r"HKCU\Software\KestiWallPaper", "pid", channel)
+        return folder
+
+    def temp_copies(self):
+        """The {GUID}.tmp folders in the temporary folder."""
+        temp = self.unix(self.temp_dir)
+        return sorted(p for p in temp.glob("{*}.tmp") if p.is_dir())
+
+
+def main():
+    unittest.main(verbosity=2)
