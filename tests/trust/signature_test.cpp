@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <wincrypt.h>
 #include <wintrust.h>
 
 #include <gtest/gtest.h>
@@ -222,6 +223,65 @@ TEST_F(SignedFiles, SystemsBeforeVistaPassEveryExistingFile) {
         EXPECT_EQ(trust::CheckFileSignature(c.path.c_str(), c.publisher, c.major), c.expected)
             << c.name;
     }
+}
+
+// The signer certificate of a signed file, read from its embedded signature.
+class EmbeddedSigner {
+  public:
+    explicit EmbeddedSigner(const std::wstring& file) {
+        DWORD encoding = 0, content = 0, format = 0;
+        if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, file.c_str(),
+                              CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+                              CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &content, &format,
+                              &store_, &message_, nullptr)) {
+            return;
+        }
+        DWORD size = 0;
+        if (!CryptMsgGetParam(message_, CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size))
+            return;
+        std::vector<BYTE> info(size);
+        if (!CryptMsgGetParam(message_, CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(), &size))
+            return;
+        cert_ = CertFindCertificateInStore(store_, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                           CERT_FIND_SUBJECT_CERT, info.data(), nullptr);
+    }
+    ~EmbeddedSigner() {
+        if (cert_)
+            CertFreeCertificateContext(cert_);
+        if (message_)
+            CryptMsgClose(message_);
+        if (store_)
+            CertCloseStore(store_, 0);
+    }
+    EmbeddedSigner(const EmbeddedSigner&) = delete;
+    EmbeddedSigner& operator=(const EmbeddedSigner&) = delete;
+
+    PCCERT_CONTEXT cert() const { return cert_; }
+    HCERTSTORE store() const { return store_; }
+
+  private:
+    HCERTSTORE store_ = nullptr;
+    HCRYPTMSG message_ = nullptr;
+    PCCERT_CONTEXT cert_ = nullptr;
+};
+
+// The test machine must trust the build's test root (tests/wine/make-prefix.sh runs
+// add-root.exe; on Windows run it once as administrator), or Windows refuses every probe with
+// CERT_E_UNTRUSTEDROOT. Wine's trust provider would not notice a missing root, its chain engine
+// does: this keeps the harness honest.
+TEST_F(SignedFiles, ProbeSignerChainsToATrustedRoot) {
+    EmbeddedSigner signer(Probe(L"accepted"));
+    ASSERT_NE(signer.cert(), nullptr);
+    CERT_CHAIN_PARA para = {};
+    para.cbSize = sizeof(para);
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    ASSERT_TRUE(CertGetCertificateChain(nullptr, signer.cert(), nullptr, signer.store(), &para, 0,
+                                        nullptr, &chain));
+    DWORD errors = chain->TrustStatus.dwErrorStatus;
+    CertFreeCertificateChain(chain);
+    EXPECT_EQ(errors & CERT_TRUST_IS_UNTRUSTED_ROOT, 0u)
+        << "the test root is not trusted: run add-root.exe with the build's pki\\root.der";
+    EXPECT_EQ(errors & CERT_TRUST_IS_PARTIAL_CHAIN, 0u);
 }
 
 TEST(OsMajorVersion, IsAtLeastTheOldestSupportedSystem) {

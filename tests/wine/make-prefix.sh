@@ -56,11 +56,25 @@ PY
 wine regedit /S "$reg_file" >/dev/null 2>&1
 rm -f "$reg_file"
 
-if [ -n "$root_cert" ] && [ -f "$root_cert" ]; then
-    # Trusts the build's test root (a small helper of the build adds it to the ROOT store).
+if [ -n "$root_cert" ]; then
+    # Trusts the build's test root: add-root.exe (built beside it) puts it in the machine's Root
+    # store (shared by the 32-bit and 64-bit views), which every process of the prefix trusts.
+    # A helper that fails is an error: Wine's trust provider would not notice an untrusted root,
+    # but the signature tests' chain check and real Windows would.
     helper=$(dirname "$root_cert")/add-root.exe
-    if [ -f "$helper" ]; then
-        wine "$helper" "$(winepath -w "$root_cert")" >/dev/null 2>&1
+    if [ ! -f "$root_cert" ] || [ ! -f "$helper" ]; then
+        echo "make-prefix: warning: $root_cert or $helper is missing (build the tree first);" \
+            "the test root is not trusted in $prefix" >&2
+    else
+        # Output through a file: Wine's helper processes keep an inherited pipe open.
+        add_root_log=$(mktemp)
+        if ! wine "$helper" "$(winepath -w "$root_cert")" >"$add_root_log" 2>&1; then
+            echo "make-prefix: add-root.exe could not trust $root_cert:" >&2
+            cat "$add_root_log" >&2
+            rm -f "$add_root_log"
+            exit 1
+        fi
+        rm -f "$add_root_log"
     fi
 fi
 wineserver -w
