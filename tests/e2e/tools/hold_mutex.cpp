@@ -7,9 +7,11 @@
 #include <cwchar>
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 3) return 2;
+    if (argc < 3)
+        return 2;
     HANDLE mutex = CreateMutexW(nullptr, TRUE, argv[1]);
-    if (!mutex) return 1;
+    if (!mutex)
+        return 1;
     std::printf("held\n");
     std::fflush(stdout);
     Sleep(static_cast<DWORD>(_wtoi(argv[2])) * 1000);

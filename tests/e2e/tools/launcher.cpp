@@ -6,9 +6,11 @@
 #include <string>
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 2) return 2;
+    if (argc < 2)
+        return 2;
     std::wstring commandLine = L"\"" + std::wstring(argv[1]) + L"\"";
-    for (int i = 2; i < argc; ++i) commandLine += L" " + std::wstring(argv[i]);
+    for (int i = 2; i < argc; ++i)
+        commandLine += L" " + std::wstring(argv[i]);
     STARTUPINFOW startup = {sizeof(startup)};
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,

@@ -11,7 +11,8 @@
 
 int wmain() {
     base::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return 1;
+    if (!snapshot)
+        return 1;
     PROCESSENTRY32W entry = {sizeof(entry)};
     for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
          more = Process32NextW(snapshot.Get(), &entry)) {
@@ -21,7 +22,8 @@ int wmain() {
         if (process) {
             wchar_t buffer[1024] = {};
             DWORD size = 1024;
-            if (QueryFullProcessImageNameW(process.Get(), 0, buffer, &size)) image.assign(buffer, size);
+            if (QueryFullProcessImageNameW(process.Get(), 0, buffer, &size))
+                image.assign(buffer, size);
         }
         std::printf("%lu\t%lu\t%s\n", static_cast<unsigned long>(entry.th32ProcessID),
                     static_cast<unsigned long>(entry.th32ParentProcessID),
