@@ -23,8 +23,8 @@ class ServiceController {
   private:
     // E_POINTER when the Service Control Manager cannot be opened, E_FAIL when the service
     // cannot be opened or the request fails, S_OK otherwise.
-    HRESULT StopService();
-    HRESULT DeleteService();
+    HRESULT RequestStop();
+    HRESULT RequestDelete();
     void UnlockDriver();
 
     std::wstring name_;
