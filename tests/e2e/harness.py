@@ -70,7 +70,11 @@ class WinePrefix:
 
     @property
     def temp_dir(self):
-        return rf"C:\users\{self.user}\AppData\Local\Temp"
+        """The Windows temporary folder of the prefix's user (where the log goes)."""
+        if not getattr(self, "_temp_dir", None):
+            _, text = self.wine("cmd", "/c", "echo", "%TEMP%", check=True)
+            self._temp_dir = text.strip().splitlines()[-1].strip()
+        return self._temp_dir
 
     @property
     def log_path(self):

@@ -71,6 +71,7 @@ class EarlyStops(unittest.TestCase):
                 self.assertEqual(wp.temp_copies(), [])
             finally:
                 holder.kill()
+                holder.wait()
 
     def test_silent_call_from_another_channel_is_illegal(self):
         for channel in ("otherchan", None):
