@@ -2,10 +2,10 @@
 #
 # Configuring makes the test PKI in <build>/pki (scripts/make-test-pki.sh, once per build tree):
 # a test root CA and code-signing certificates for an accepted English publisher, an accepted
-# Chinese publisher, a publisher no deployment accepts and an expired certificate. The private
-# keys live only in the build tree.
+# Chinese publisher, a publisher no deployment accepts, an expired certificate and a signer whose
+# display name is longer than any name buffer. The private keys live only in the build tree.
 #
-#   sign_pe(<target> [SIGNER accepted|chinese|unaccepted|expired] [TEST_PKI])
+#   sign_pe(<target> [SIGNER accepted|chinese|unaccepted|expired|long_name] [TEST_PKI])
 #
 # signs the target's output file after every link (POST_BUILD), so a relinked file is always
 # signed again. The default signer is the accepted English publisher; a deployment whose
@@ -87,13 +87,20 @@ function(sign_pe target)
   if(NOT ARG_SIGNER)
     set(ARG_SIGNER accepted)
   endif()
-  if(NOT ARG_SIGNER MATCHES "^(accepted|chinese|unaccepted|expired)$")
+  if(NOT ARG_SIGNER MATCHES "^(accepted|chinese|unaccepted|expired|long_name)$")
     message(FATAL_ERROR "sign_pe(${target}): unknown SIGNER ${ARG_SIGNER}")
   endif()
   if(ARG_SIGNER STREQUAL "accepted" AND SIGNING_PKCS12 AND NOT ARG_TEST_PKI)
     set(key_args -DSIGN_PKCS12=${SIGNING_PKCS12})
   else()
     set(key_args -DSIGN_CERT=${PKI_DIR}/${ARG_SIGNER}.pem -DSIGN_KEY=${PKI_DIR}/${ARG_SIGNER}.key)
+  endif()
+  # A certificate made again (a new build tree's PKI, other signer names) relinks and so
+  # re-signs the target.
+  if(key_args MATCHES "SIGN_CERT")
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${PKI_DIR}/${ARG_SIGNER}.pem)
+  else()
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${SIGNING_PKCS12})
   endif()
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -DSIGN_FILE=$<TARGET_FILE:${target}> ${key_args}

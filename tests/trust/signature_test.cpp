@@ -151,6 +151,7 @@ TEST_F(SignedFiles, VerifyFileSignerAcceptsOnlyAcceptedPublishers) {
         // Windows reports CERT_E_EXPIRED here, which is accepted; Wine reports success.
         {"expired, accepted", Probe(L"expired"), true},
         {"unaccepted", Probe(L"unaccepted"), false},
+        {"name longer than the buffer", Probe(L"long_name"), false},
         {"unsigned", Probe(L"unsigned"), false},
         {"tampered", tampered.path(), false},
         {"missing", missing, false},
@@ -168,6 +169,9 @@ TEST_F(SignedFiles, VerifyFileSignedByComparesWithTheGivenName) {
     const std::wstring upper = base::ToUpper(kTestSigner);
     const std::wstring lower = base::ToLower(kTestSigner);
     const std::wstring missing = path::Join(path::ModuleDir(), L"probe-missing.exe");
+    // The display name of the long_name test signer (scripts/make-test-pki.sh).
+    const std::wstring longName = std::wstring(600, L'x') + L"@long-name.test";
+    const std::wstring longPrefix = longName.substr(0, 511);
     struct Case {
         const char* name;
         std::wstring path;
@@ -188,6 +192,10 @@ TEST_F(SignedFiles, VerifyFileSignedByComparesWithTheGivenName) {
         {"tampered", tampered.path(), kTestSignerChinese, false},
         {"missing", missing, kTestSigner, false},
         {"empty name", Probe(L"accepted"), L"", false},
+        // A name that does not fit the 512-character buffer fails even against itself, and
+        // the part that fits must not match either.
+        {"long name, whole", Probe(L"long_name"), longName.c_str(), false},
+        {"long name, first 511", Probe(L"long_name"), longPrefix.c_str(), false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(VerifyFileSignedBy(c.path.c_str(), c.publisher), c.expected) << c.name;
