@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/handle.h"
@@ -207,6 +209,33 @@ TEST_F(SignedFiles, NullPublisherPassesWithoutAnyCheck) {
     EXPECT_TRUE(VerifyFileSignedBy(missing.c_str(), nullptr));
     EXPECT_TRUE(VerifyFileSignedBy(Probe(L"unsigned").c_str(), nullptr));
     EXPECT_TRUE(VerifyFileSignedBy(nullptr, nullptr));
+}
+
+// The checks keep no state between calls, so checks on several threads at once must each get
+// their own answer.
+TEST_F(SignedFiles, ChecksOnManyThreadsAtOnceAgree) {
+    const std::wstring accepted = Probe(L"accepted");
+    const std::wstring chinese = Probe(L"chinese");
+    const std::wstring unaccepted = Probe(L"unaccepted");
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10; ++i) {
+                if (!VerifyFileSigner(accepted.c_str()))
+                    ++wrong;
+                if (VerifyFileSigner(unaccepted.c_str()))
+                    ++wrong;
+                if (!VerifyFileSignedBy(chinese.c_str(), kTestSignerChinese))
+                    ++wrong;
+                if (VerifyFileSignedBy(chinese.c_str(), kTestSigner))
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST_F(SignedFiles, SystemsBeforeVistaPassEveryExistingFile) {
