@@ -13,6 +13,8 @@
 # its password read from the environment variable SIGNING_PASSWORD at build time. The other
 # signers always use the test PKI: they sign test fixtures only. TEST_PKI keeps the test PKI's
 # accepted publisher even in such a deployment, for fixtures whose tests expect that name.
+# Call it in the folder that defines the target (a POST_BUILD step belongs to that folder), and
+# before any other POST_BUILD step that copies the file, since the steps run in call order.
 #
 # This file also runs as a script (cmake -P) to sign one file; see the end.
 
