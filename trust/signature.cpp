@@ -1,3 +1,11 @@
+// The uninstaller runs elevated and loads DLLs, starts programs and deletes files found in the
+// product's install directory and in its own temporary copy. Both places can be written by
+// other software, so a file planted there would run with administrator rights. Every such file
+// must therefore carry a valid Authenticode signature by one of the publishers the deployment
+// compiles in (deploy::kAcceptedPublishers): that list is the only one, nothing read at run time
+// (the setup project, the registry, the server) can widen it. A check that cannot finish
+// (missing file, no signature, an unreadable signer, a crash inside the trust provider) says
+// no, never yes.
 #include "trust/signature.h"
 
 #include <windows.h>
