@@ -2,10 +2,11 @@
 // product's install directory and in its own temporary copy. Both places can be written by
 // other software, so a file planted there would run with administrator rights. Every such file
 // must therefore carry a valid Authenticode signature by one of the publishers the deployment
-// compiles in (deploy::kAcceptedPublishers): that list is the only one, nothing read at run time
-// (the setup project, the registry, the server) can widen it. A check that cannot finish
-// (missing file, no signature, an unreadable signer, a crash inside the trust provider) says
-// no, never yes.
+// compiles in (deploy::kAcceptedPublishers), or by the one publisher a caller names
+// (VerifyFileSignedBy; the names come from the setup project, which travels inside the signed
+// executable). The compiled-in list is the only list: nothing read from the registry, the
+// install directory or the server widens it. A check that cannot finish (missing file, no
+// signature, an unreadable signer, a crash inside the trust provider) says no, never yes.
 #include "trust/signature.h"
 
 #include <windows.h>
