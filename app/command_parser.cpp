@@ -5,12 +5,7 @@
 
 #include "base/reg_key.h"
 #include "base/strings.h"
-#if __has_include("sysinfo/silence_token.h")
 #include "sysinfo/silence_token.h"
-#else
-std::wstring MakeSilenceToken(const std::wstring& mid);
-bool CheckSilenceToken(const std::wstring& token, const std::wstring& mid);
-#endif
 
 namespace {
 

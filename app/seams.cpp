@@ -3,12 +3,8 @@
 #include "app/log.h"
 #include "app/silent.h"
 #include "base/handle.h"
-#include "trust/signature.h"
-
-#if __has_include("sysinfo/machine_id.h") && defined(HAVE_SYSINFO)
 #include "sysinfo/machine_id.h"
-#define SEAM_HAVE_MID 1
-#endif
+#include "trust/signature.h"
 
 namespace seams {
 namespace {
@@ -20,11 +16,7 @@ bool IsSignedByMaker(const std::wstring& path) {
 }
 
 std::wstring MachineId() {
-#ifdef SEAM_HAVE_MID
     return GetMid();
-#else
-    return L"";
-#endif
 }
 
 // Statistics and the web service arrive with the reporting library; until then no event leaves.
