@@ -502,8 +502,11 @@ bool IsEngineLoaded() {
     return g_engine != nullptr;
 }
 
-int Extract7z(const std::wstring& archivePath, const std::wstring& outDirectory,
-              IExtractObserver* observer) {
+namespace {
+
+// Opens `stream` as a 7z archive and extracts all its items into `outDirectory`.
+int ExtractStream(base::ComPtr<IInStream> stream, const wchar_t* archiveName,
+                  const std::wstring& outDirectory, IExtractObserver* observer) {
     if (!EnsureDirectory(outDirectory)) {
         Log(L"cannot create directory [%s], error %lu", outDirectory.c_str(), GetLastError());
         return -1;
@@ -520,13 +523,11 @@ int Extract7z(const std::wstring& archivePath, const std::wstring& outDirectory,
         return -1;
     }
     if (observer)
-        observer->OnExtractStart(archivePath.c_str(), outDirectory.c_str());
+        observer->OnExtractStart(archiveName, outDirectory.c_str());
 
     bool ok = false;
-    base::ComPtr<IInStream> stream;
-    *stream.Put() = CInFileStream::Open(archivePath);
     if (!stream) {
-        Log(L"cannot open archive [%s], error %lu", archivePath.c_str(), GetLastError());
+        Log(L"cannot open archive [%s], error %lu", archiveName, GetLastError());
     } else {
         base::ComPtr<IArchiveOpenCallback> openCallback;
         *openCallback.Put() = new CArchiveOpenCallback;
@@ -534,7 +535,7 @@ int Extract7z(const std::wstring& archivePath, const std::wstring& outDirectory,
         // format or is cut short; only S_OK means the archive opened.
         hr = archive->Open(stream.Get(), nullptr, openCallback.Get());
         if (hr != S_OK) {
-            Log(L"cannot open [%s] as a 7z archive, hr = 0x%08lX", archivePath.c_str(),
+            Log(L"cannot open [%s] as a 7z archive, hr = 0x%08lX", archiveName,
                 static_cast<unsigned long>(hr));
         } else {
             auto* callback = new CArchiveExtractCallback(archive.Get(), outDirectory, observer);
@@ -545,7 +546,7 @@ int Extract7z(const std::wstring& archivePath, const std::wstring& outDirectory,
             hr = archive->Extract(nullptr, static_cast<UInt32>(-1), 0, callback);
             ok = hr == S_OK && !callback->Failed();
             if (!ok)
-                Log(L"extracting [%s] failed, hr = 0x%08lX", archivePath.c_str(),
+                Log(L"extracting [%s] failed, hr = 0x%08lX", archiveName,
                     static_cast<unsigned long>(hr));
             archive->Close();
         }
@@ -553,6 +554,23 @@ int Extract7z(const std::wstring& archivePath, const std::wstring& outDirectory,
     if (observer)
         observer->OnExtractEnd(ok);
     return ok ? 0 : -1;
+}
+
+}  // namespace
+
+int Extract7z(const std::wstring& archivePath, const std::wstring& outDirectory,
+              IExtractObserver* observer) {
+    base::ComPtr<IInStream> stream;
+    *stream.Put() = CInFileStream::Open(archivePath);
+    return ExtractStream(std::move(stream), archivePath.c_str(), outDirectory, observer);
+}
+
+int Extract7zFromMemory(const void* data, size_t size, const std::wstring& outDirectory,
+                        IExtractObserver* observer) {
+    base::ComPtr<IInStream> stream;
+    if (data)
+        *stream.Put() = new CInBufferStream(data, size);
+    return ExtractStream(std::move(stream), L"<memory>", outDirectory, observer);
 }
 
 }  // namespace config

@@ -30,6 +30,9 @@ bool IsEngineLoaded();
 // `outDirectory` are skipped and logged.
 int Extract7z(const std::wstring& archivePath, const std::wstring& outDirectory,
               IExtractObserver* observer);
+// The same from bytes in memory, which the caller keeps alive until it returns.
+int Extract7zFromMemory(const void* data, size_t size, const std::wstring& outDirectory,
+                        IExtractObserver* observer);
 
 // True for a relative path that stays below the folder it is joined to: not empty, no drive or
 // stream colon, no leading separator, and no component made only of dots and spaces (".", "..",

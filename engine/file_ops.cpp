@@ -21,14 +21,6 @@ bool IsDots(const wchar_t* name) {
            (name[0] == L'.' && name[1] == L'.' && name[2] == 0);
 }
 
-bool IsLink(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-bool IsFolder(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 bool IsGone(const std::wstring& path) {
     if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
         return false;
@@ -61,21 +53,6 @@ bool RemoveLink(const std::wstring& path) {
         return false;
     link.Reset();
     return IsGone(path);
-}
-
-// Calls visit(fullPath, findData) for each entry of `folder` except "." and "..", which are
-// recognised by name: not every file system lists them, nor lists them first.
-template <typename Visit>
-void ForEachEntry(const std::wstring& folder, const wchar_t* pattern, Visit visit) {
-    WIN32_FIND_DATAW data;
-    base::FindHandle find(FindFirstFileW(path::Join(folder, pattern).c_str(), &data));
-    if (!find.IsValid())
-        return;
-    do {
-        if (IsDots(data.cFileName))
-            continue;
-        visit(path::Join(folder, data.cFileName), data);
-    } while (FindNextFileW(find.Get(), &data));
 }
 
 // Removes every link below `folder` without entering any. True when none is left, so that a
@@ -159,6 +136,26 @@ std::string ToOemExactly(const std::wstring& text) {
 }
 
 }  // namespace
+
+bool IsLink(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool IsFolder(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void ForEachEntry(const std::wstring& folder, const wchar_t* pattern, const EntryVisitor& visit) {
+    WIN32_FIND_DATAW data;
+    base::FindHandle find(FindFirstFileW(path::Join(folder, pattern).c_str(), &data));
+    if (!find.IsValid())
+        return;
+    do {
+        if (IsDots(data.cFileName))
+            continue;
+        visit(path::Join(folder, data.cFileName), data);
+    } while (FindNextFileW(find.Get(), &data));
+}
 
 bool ScheduleDeleteAtReboot(const std::wstring& path) {
     return !path.empty() && MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,15 @@ namespace engine {
 using Leftovers = std::vector<std::wstring>;
 // Called once per file a tree walk met (deleted or not).
 using FileStepCallback = void (*)(void* context);
+
+// Attribute tests that treat INVALID_FILE_ATTRIBUTES as "no".
+bool IsLink(DWORD attributes);  // a junction or symbolic link (a reparse point)
+bool IsFolder(DWORD attributes);
+
+using EntryVisitor = std::function<void(const std::wstring& path, const WIN32_FIND_DATAW& data)>;
+// Calls `visit` for each entry of `folder` matching `pattern` ("*"), except "." and "..", which
+// are recognised by name: not every file system lists them, nor lists them first.
+void ForEachEntry(const std::wstring& folder, const wchar_t* pattern, const EntryVisitor& visit);
 
 // Deletes a file (a read-only one too). When it stays, schedules it for deletion at the next
 // start and logs "delete %s failed, error=%d"; false. A missing file counts as deleted.

@@ -279,6 +279,7 @@ class Handler(BaseHTTPRequestHandler):
             "time": time.time(),
             "method": self.command,
             "path": path,
+            "host": self.headers.get("Host", ""),
             "raw_query": parts.query,
             "query": [list(pair) for pair in query],
             "raw_body": raw_body.decode("latin-1"),

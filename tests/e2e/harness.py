@@ -36,7 +36,7 @@ class WinePrefix:
 
     def __init__(self, name):
         if not (TEMPLATE / "system.reg").exists():
-            raise unittest.SkipTest(f"no template prefix at {TEMPLATE} (run through scripts/test.sh)")
+            raise RuntimeError(f"no template prefix at {TEMPLATE} (run the tests through scripts/test.sh)")
         root = BUILD_DIR / "e2e-prefixes"
         root.mkdir(parents=True, exist_ok=True)
         self.path = Path(tempfile.mkdtemp(prefix=f"{name}-", dir=root))

@@ -155,6 +155,7 @@ std::vector<RecordedRequest> Requests() {
         RecordedRequest request;
         request.method = StringMember(entry, "method");
         request.path = StringMember(entry, "path");
+        request.host = StringMember(entry, "host");
         request.rawQuery = StringMember(entry, "raw_query");
         request.query = PairsMember(entry, "query");
         request.form = PairsMember(entry, "form");
@@ -182,6 +183,13 @@ std::vector<RecordedRequest> WaitForRequests(
             return found;
         Sleep(50);
     }
+}
+
+std::vector<std::string> Keys(const Pairs& pairs) {
+    std::vector<std::string> keys;
+    for (const auto& pair : pairs)
+        keys.push_back(pair.first);
+    return keys;
 }
 
 std::wstring ClosedPortUrl() {

@@ -14,6 +14,7 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 struct RecordedRequest {
     std::string method;
     std::string path;
+    std::string host;  // the Host header
     std::string rawQuery;
     Pairs query;
     Pairs form;
@@ -39,6 +40,9 @@ std::vector<RecordedRequest> Requests();
 // Waits (at most timeoutMs) until `count` recorded requests satisfy `match`; returns those seen.
 std::vector<RecordedRequest> WaitForRequests(
     const std::function<bool(const RecordedRequest&)>& match, size_t count, unsigned timeoutMs);
+
+// The keys of a query or form, in order.
+std::vector<std::string> Keys(const Pairs& pairs);
 
 // A loopback URL on which nothing listens (a port just bound and released).
 std::wstring ClosedPortUrl();
