@@ -120,6 +120,23 @@ std::wstring ReadValue(HKEY root, const std::wstring& key, const wchar_t* name) 
     return value;
 }
 
+// The machine-wide values are written by the maker's other installers; a value that is not a
+// text ending with its terminator is not read at all rather than guessed at.
+std::wstring ReadTerminatedValue(const std::wstring& subKey, const wchar_t* name) {
+    base::RegKey key;
+    if (!key.Open(HKEY_LOCAL_MACHINE, subKey.c_str(), KEY_READ))
+        return L"";
+    wchar_t buffer[MAX_PATH + 1] = {};
+    DWORD type = 0;
+    DWORD bytes = MAX_PATH * sizeof(wchar_t);
+    if (RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+                         &bytes) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ) || bytes < sizeof(wchar_t) ||
+        bytes % sizeof(wchar_t) != 0 || buffer[bytes / sizeof(wchar_t) - 1] != L'\0')
+        return L"";
+    return buffer;
+}
+
 }  // namespace
 
 const std::map<int, std::wstring>& ProductColumn(Column column) {
@@ -191,9 +208,9 @@ std::wstring GetProductPid(int levelsUp) {
     const wchar_t* name = (id == 1 || id == 2 || id == 12 || id == 14) ? L"VendorID" : L"PID";
     if (id == 3 || id == 10 || id == product::kThisProductId)
         return product::ReadValue(HKEY_CURRENT_USER, key, name);
-    std::wstring pid = product::ReadValue(HKEY_LOCAL_MACHINE, key, name);
-    if (id == product::kSubPidProductId) {
-        std::wstring subPid = product::ReadValue(HKEY_LOCAL_MACHINE, key, L"SUBPID");
+    std::wstring pid = product::ReadTerminatedValue(key, name);
+    if (id == product::kSubPidProductId && !pid.empty()) {
+        std::wstring subPid = product::ReadTerminatedValue(key, L"SUBPID");
         return pid + L"__" + (subPid.empty() ? pid : subPid);
     }
     return pid;

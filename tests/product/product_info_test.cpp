@@ -111,6 +111,54 @@ TEST(CurrentProductTest, RunningModuleFolder) {
     DeleteFileW(beside.c_str());
 }
 
+// Puts a product's main executable beside the test executable for one test.
+class ProductBesideTest : public ::testing::Test {
+  protected:
+    void PlaceProduct(int id) {
+        beside_ = path::Join(path::ModuleDir(),
+                             product::ProductValue(id, product::Column::kMainExecutable));
+        std::ofstream(beside_.c_str()) << "x";
+    }
+    void TearDown() override {
+        if (!beside_.empty())
+            DeleteFileW(beside_.c_str());
+    }
+    std::wstring beside_;
+};
+
+TEST_F(ProductBesideTest, ChannelOfOtherProducts) {
+    // Product 4 combines "PID" and "SUBPID" from HKLM; product 1 reads "VendorID" from HKLM.
+    const std::wstring key4 = product::ProductValue(4, product::Column::kRegistryKey);
+    const std::wstring key1 = product::ProductValue(1, product::Column::kRegistryKey);
+    RegValueBackup pid4(HKEY_LOCAL_MACHINE, key4, L"PID");
+    RegValueBackup subPid4(HKEY_LOCAL_MACHINE, key4, L"SUBPID");
+    RegValueBackup vendor1(HKEY_LOCAL_MACHINE, key1, L"VendorID");
+
+    PlaceProduct(4);
+    ASSERT_EQ(GetCurrentProductId(0), 4);
+    ASSERT_TRUE(WriteStringValue(HKEY_LOCAL_MACHINE, key4.c_str(), L"PID", L"p100"));
+    ASSERT_TRUE(WriteStringValue(HKEY_LOCAL_MACHINE, key4.c_str(), L"SUBPID", L"s7"));
+    EXPECT_EQ(GetProductPid(0), L"p100__s7");
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, key4.c_str(), L"SUBPID");
+    EXPECT_EQ(GetProductPid(0), L"p100__p100");
+    // Not terminated, or not a text: ignored, and without a PID there is no channel.
+    const wchar_t unterminated[] = {L'p', L'9'};
+    ASSERT_TRUE(testing_support::WriteRawValue(HKEY_LOCAL_MACHINE, key4.c_str(), L"PID", REG_SZ,
+                                               unterminated, sizeof(unterminated)));
+    EXPECT_EQ(GetProductPid(0), L"");
+    DWORD number = 5;
+    ASSERT_TRUE(testing_support::WriteRawValue(HKEY_LOCAL_MACHINE, key4.c_str(), L"PID", REG_DWORD,
+                                               &number, sizeof(number)));
+    EXPECT_EQ(GetProductPid(0), L"");
+    TearDown();
+
+    PlaceProduct(1);
+    ASSERT_EQ(GetCurrentProductId(0), 1);
+    ASSERT_TRUE(WriteStringValue(HKEY_LOCAL_MACHINE, key1.c_str(), L"VendorID", L"v42"));
+    EXPECT_EQ(GetProductPid(0), L"v42");
+    EXPECT_EQ(GetProductShortName(0), product::ProductValue(1, product::Column::kShortName));
+}
+
 TEST(ChannelTest, PidIsTrimmed) {
     RegValueBackup pid(HKEY_CURRENT_USER, L"Software\\KestiWallPaper", L"pid");
     struct Case {
