@@ -8,34 +8,9 @@
 #include "config/resource_unpack.h"
 #include "config/seven_zip.h"
 #include "config/xml_archive.h"
+#include "sysinfo/os_version.h"
 
 namespace {
-
-// Whether the machine's native architecture is 64-bit (x64, IA-64, ARM64), also from a 32-bit
-// process. Both functions are looked up by name: older systems lack them.
-bool SystemIs64BitMachine() {
-    static const bool kAnswer = [] {
-        HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-        using NativeInfoFn = void(WINAPI*)(SYSTEM_INFO*);
-        auto nativeInfo = reinterpret_cast<NativeInfoFn>(
-            reinterpret_cast<void*>(GetProcAddress(kernel, "GetNativeSystemInfo")));
-        if (nativeInfo) {
-            SYSTEM_INFO info = {};
-            nativeInfo(&info);
-            WORD arch = info.wProcessorArchitecture;
-            if (arch == 6 || arch == 9 || arch == 12)
-                return true;
-        }
-        using Wow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
-        auto wow64Process2 = reinterpret_cast<Wow64Process2Fn>(
-            reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process2")));
-        USHORT process = 0;
-        USHORT native = 0;
-        return wow64Process2 && wow64Process2(GetCurrentProcess(), &process, &native) &&
-               native == 0xAA64;
-    }();
-    return kAnswer;
-}
 
 bool CopyText(const std::wstring& text, wchar_t* buffer, int size) {
     if (!buffer || size <= 0)
@@ -73,7 +48,7 @@ std::wstring MakeAbsolute(const std::wstring& projectDir, const std::wstring& fi
 
 }  // namespace
 
-CSetupConfig::CSetupConfig() : is64BitProbe_(&SystemIs64BitMachine) {}
+CSetupConfig::CSetupConfig() : is64BitProbe_(&Is64BitMachine) {}
 
 CSetupConfig::~CSetupConfig() = default;
 

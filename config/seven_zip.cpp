@@ -13,6 +13,7 @@
 #include "app/log.h"
 #include "base/locker.h"
 #include "base/path.h"
+#include "base/strings.h"
 
 namespace config {
 namespace {
@@ -429,6 +430,27 @@ void CArchiveExtractCallback::FinishItem(bool good) {
 
 // ---- free functions
 
+namespace {
+
+// "CON", "NUL", "COM1", "LPT1"... name devices in every folder on older Windows, also with an
+// extension ("nul.txt"): writing an item of that name would go to the device, not to a file.
+bool IsDeviceName(std::wstring_view part) {
+    std::wstring_view stem = part.substr(0, part.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ')
+        stem.remove_suffix(1);
+    std::wstring upper = base::ToUpper(stem);
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN",    L"AUX",
+                                              L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* device : kDevices) {
+        if (upper == device)
+            return true;
+    }
+    return upper.size() == 4 && (upper.starts_with(L"COM") || upper.starts_with(L"LPT")) &&
+           upper[3] >= L'0' && upper[3] <= L'9';
+}
+
+}  // namespace
+
 bool IsSafeRelativePath(std::wstring_view path) {
     if (path.empty() || path.front() == L'\\' || path.front() == L'/')
         return false;
@@ -444,6 +466,8 @@ bool IsSafeRelativePath(std::wstring_view path) {
         // a component made only of those is refused outright. An empty component ("a\\b")
         // is harmless and allowed.
         if (!part.empty() && part.find_first_not_of(L". ") == std::wstring_view::npos)
+            return false;
+        if (IsDeviceName(part))
             return false;
         start = end + 1;
     }

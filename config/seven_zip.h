@@ -35,8 +35,8 @@ int Extract7zFromMemory(const void* data, size_t size, const std::wstring& outDi
                         IExtractObserver* observer);
 
 // True for a relative path that stays below the folder it is joined to: not empty, no drive or
-// stream colon, no leading separator, and no component made only of dots and spaces (".", "..",
-// and the forms Windows trims to them).
+// stream colon, no leading separator, no component made only of dots and spaces (".", "..",
+// and the forms Windows trims to them), and no device name ("CON", "nul.txt", "COM1").
 bool IsSafeRelativePath(std::wstring_view path);
 // `directory` joined with `relative` when the result, made absolute, still lies inside
 // `directory`; empty otherwise.

@@ -94,6 +94,14 @@ TEST(IsSafeRelativePath, RefusesEveryWayOut) {
         {L"C:\\x", false},
         {L"C:x", false},              // drive-relative
         {L"file.txt:stream", false},  // alternate data stream
+        {L"CON", false},              // devices, in every folder on older Windows
+        {L"sub\\nul.txt", false},
+        {L"Com1", false},
+        {L"LPT9.log", false},
+        {L"aux .txt", false},
+        {L"COM10", true},  // not a device
+        {L"console.txt", true},
+        {L"nullable.dll", true},
     };
     for (const Case& c : kCases)
         EXPECT_EQ(config::IsSafeRelativePath(c.path), c.safe) << "path \"" << c.path << "\"";
