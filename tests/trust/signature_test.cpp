@@ -131,7 +131,7 @@ class SignedFiles : public testing::Test {
   protected:
     void SetUp() override {
         for (const wchar_t* name :
-             {L"accepted", L"chinese", L"unaccepted", L"expired", L"unsigned"}) {
+             {L"accepted", L"chinese", L"unaccepted", L"expired", L"long_name", L"unsigned"}) {
             ASSERT_TRUE(path::FileExists(Probe(name))) << base::ToUtf8(Probe(name));
         }
     }
@@ -140,6 +140,8 @@ class SignedFiles : public testing::Test {
 TEST_F(SignedFiles, VerifyFileSignerAcceptsOnlyAcceptedPublishers) {
     TempCopy tampered(Probe(L"accepted"));
     ASSERT_TRUE(tampered.copied());
+    // The copy passes before the change, so what fails below is the one changed byte.
+    EXPECT_TRUE(VerifyFileSigner(tampered.path().c_str()));
     ASSERT_TRUE(tampered.FlipSignedByte());
     const std::wstring missing = path::Join(path::ModuleDir(), L"probe-missing.exe");
     struct Case {
