@@ -10,6 +10,12 @@
 // false. A vectored handler would not do: it sees every first-chance exception of the process,
 // including the ones that the code inside the call raises and handles itself.
 //
+// Windows lets a handler run only when its image allows it: an image with a SafeSEH table must
+// list the handler there, an image marked IMAGE_DLLCHARACTERISTICS_NO_SEH allows none. GNU ld
+// writes neither (no load configuration at all), so the loader accepts any handler inside the
+// image, as it does for every mingw program that installs frames this way. A build that adds a
+// load configuration with a SafeSEH table would have to list GuardHandler in it.
+//
 // __builtin_setjmp/__builtin_longjmp are used rather than the C library's setjmp because their
 // behaviour does not depend on the run-time library: they restore only the frame and stack
 // pointers and the compiler reloads everything else at the recovery point, while the exception
