@@ -1,0 +1,185 @@
+#include "tests/engine_system/test_support.h"
+
+#include <shlobj.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/log.h"
+#include "base/path.h"
+#include "base/strings.h"
+#include "tests/fixture/call_log.h"
+
+namespace test {
+namespace {
+
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = folder + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                RemoveTree(child);
+            else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryW(child.c_str());
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+std::wstring ReadUtf8(const std::wstring& path, bool ansi) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return ansi ? base::FromAnsi(buffer.str()) : base::FromUtf8(buffer.str());
+}
+
+}  // namespace
+
+TempFolder::TempFolder() {
+    path_ = path::FreeTempName(path::TempDir());
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempFolder::~TempFolder() {
+    RemoveTree(path_);
+}
+
+std::wstring TempFolder::Make(const std::wstring& relative) const {
+    std::wstring full = path::Join(path_, relative);
+    SHCreateDirectoryExW(nullptr, full.c_str(), nullptr);
+    return full;
+}
+
+std::wstring TempFolder::File(const std::wstring& relative, const std::string& content) const {
+    std::wstring full = path::Join(path_, relative);
+    SHCreateDirectoryExW(nullptr, path::DirName(full).c_str(), nullptr);
+    std::ofstream out(full.c_str(), std::ios::binary);
+    out << content;
+    return full;
+}
+
+ScopedKey::ScopedKey(HKEY root, std::wstring subKey) : root_(root), subKey_(std::move(subKey)) {
+    preexisting_ = KeyExists(root_, subKey_.c_str());
+    HKEY key = nullptr;
+    if (!preexisting_ && RegCreateKeyExW(root_, subKey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                         nullptr, &key, nullptr) == ERROR_SUCCESS)
+        RegCloseKey(key);
+}
+
+ScopedKey::~ScopedKey() {
+    if (!preexisting_)
+        RegDeleteTreeW(root_, subKey_.c_str());
+}
+
+void ScopedKey::SetString(const std::wstring& name, const std::wstring& value) const {
+    RegSetKeyValueW(root_, subKey_.c_str(), name.c_str(), REG_SZ, value.c_str(),
+                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+CapturedLog::CapturedLog() {
+    path_ = path::FreeTempName(path::TempDir()) + L".log";
+    Logger().SetPath(path_);
+}
+
+CapturedLog::~CapturedLog() {
+    DeleteFileW(path_.c_str());
+}
+
+std::wstring CapturedLog::Text() const {
+    return ReadUtf8(path_, true);
+}
+
+bool CapturedLog::Contains(const std::wstring& line) const {
+    return Text().find(line) != std::wstring::npos;
+}
+
+int CapturedLog::Count(const std::wstring& line) const {
+    std::wstring text = Text();
+    int count = 0;
+    for (size_t at = text.find(line); at != std::wstring::npos; at = text.find(line, at + 1))
+        ++count;
+    return count;
+}
+
+CallLog::CallLog() {
+    DeleteFileW(fixture::kLogFile);
+}
+
+std::vector<std::vector<std::wstring>> CallLog::Records() const {
+    std::vector<std::vector<std::wstring>> records;
+    std::wstring text = ReadUtf8(fixture::kLogFile, false);
+    std::wstringstream lines(text);
+    std::wstring line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == L'\r')
+            line.pop_back();
+        std::vector<std::wstring> fields;
+        size_t start = 0;
+        for (size_t tab = line.find(L'\t'); tab != std::wstring::npos;
+             start = tab + 1, tab = line.find(L'\t', start))
+            fields.push_back(line.substr(start, tab - start));
+        fields.push_back(line.substr(start));
+        records.push_back(fields);
+    }
+    return records;
+}
+
+int CallLog::Count(const std::wstring& kind, const std::vector<std::wstring>& parts) const {
+    int count = 0;
+    for (const auto& fields : Records()) {
+        if (fields.empty() || fields[0] != kind)
+            continue;
+        bool all = true;
+        for (const auto& part : parts) {
+            bool found = false;
+            for (const auto& field : fields)
+                found = found || base::EqualsNoCase(field, part) ||
+                        field.find(part) != std::wstring::npos;
+            all = all && found;
+        }
+        count += all ? 1 : 0;
+    }
+    return count;
+}
+
+std::wstring FixtureBinary(const wchar_t* name) {
+    return path::Join(path::ModuleDir(), name);
+}
+
+void CopyFixture(const wchar_t* name, const std::wstring& target) {
+    SHCreateDirectoryExW(nullptr, path::DirName(target).c_str(), nullptr);
+    CopyFileW(FixtureBinary(name).c_str(), target.c_str(), FALSE);
+}
+
+bool PathExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool ValueExists(HKEY root, const wchar_t* subKey, const wchar_t* name, REGSAM view) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, subKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    bool exists = RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return exists;
+}
+
+bool KeyExists(HKEY root, const wchar_t* subKey, REGSAM view) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, subKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+}  // namespace test
