@@ -128,11 +128,11 @@ int GetProcessImagePath(DWORD processId, wchar_t* buffer, int capacity) {
 
 int KillMultiProcesses(const wchar_t* dir, int* killed) {
     Log(L"enter KillMultiProcesses");
+    if (killed)
+        *killed = 0;
     size_t dirLength = dir ? wcslen(dir) : 0;
     if (!dir || dirLength < 4 || dirLength > MAX_PATH)
         return 0;
-    if (killed)
-        *killed = 0;
     // The kill is by folder, and the folder came from the registry: a folder that holds the
     // system or the user's programs would take them all down with it.
     InstallDirVerdict verdict = CheckInstallDir(dir);
