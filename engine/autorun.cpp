@@ -7,6 +7,7 @@
 #include "base/com_ptr.h"
 #include "base/path.h"
 #include "base/reg_key.h"
+#include "sysinfo/os_version.h"
 
 namespace engine {
 namespace {
@@ -36,13 +37,6 @@ class ComScope {
   private:
     bool ok_;
 };
-
-bool MachineIs64Bit() {
-    // Until the system-facts library is part of the build: a 32-bit process under WOW64 runs on
-    // 64-bit Windows (this program is always 32-bit).
-    BOOL wow64 = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
-}
 
 }  // namespace
 
@@ -97,7 +91,7 @@ void RemoveAutorun(const std::wstring& installDir) {
     // The product's installer is a 32-bit program, so its machine Run value normally lives in
     // the 32-bit view; a 64-bit helper of the product may have written the 64-bit one too.
     DeleteRunValue(HKEY_LOCAL_MACHINE, kRunValueName, base::RegView::kDefault);
-    if (MachineIs64Bit())
+    if (Is64BitMachine())
         DeleteRunValue(HKEY_LOCAL_MACHINE, kRunValueName, base::RegView::k64);
 }
 

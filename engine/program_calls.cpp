@@ -9,10 +9,12 @@
 #include "base/handle.h"
 #include "base/path.h"
 #include "base/reg_key.h"
+#include "sysinfo/os_version.h"
 #include "base/strings.h"
 #include "config/setup_config.h"
 #include "engine/process_shutdown.h"
 #include "engine/uninstall_registry.h"
+#include "product/product_info.h"
 #include "trust/signature.h"
 
 namespace engine {
@@ -25,9 +27,6 @@ constexpr wchar_t kRunListKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\kestiwp.exe\\run_list";
 constexpr wchar_t kPluginAppPathsKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\REVIzuduzodoZeravo.exe";
-// The short name of this product in the maker's product table; the helpers it starts are told
-// which product asks.
-constexpr wchar_t kProductShortName[] = L"kesti";
 // The largest output a run_list DLL may ask for on its second call. Its count is only logged, so
 // a module that answers nonsense gets its first buffer's text instead of a huge allocation.
 constexpr int kMaxInterfaceOutput = 64 * 1024;
@@ -42,17 +41,14 @@ Function FindExport(HMODULE module, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-bool MachineIs64Bit() {
-    // Until the system-facts library is part of the build: a 32-bit process under WOW64 runs on
-    // 64-bit Windows (this program is always 32-bit).
-    BOOL wow64 = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
-}
-
-std::wstring ProductPid() {
-    std::wstring pid;
-    base::ReadRegString(HKEY_CURRENT_USER, L"Software\\KestiWallPaper", L"pid", pid);
-    return base::Trim(pid);
+// The product whose helpers are called is the one installed in `installDir`. The running module
+// is the temporary copy, next to which no product's main program lies, so the product is looked
+// up by the install folder; this product's own row is the fallback.
+std::wstring ProductShortName(const std::wstring& installDir) {
+    int id = product::ProductIdInDirectory(installDir);
+    std::wstring name =
+        product::ProductValue(id ? id : product::kThisProductId, product::Column::kShortName);
+    return name;
 }
 
 std::string WideToThreadAnsi(const wchar_t* text) {
@@ -226,7 +222,7 @@ void CallUninstallPrograms(const ISetupConfig& config, const std::wstring& insta
 
 void CallRundllItems(const CSetupConfig& config, const std::wstring& installDir) {
     std::wstring launcher =
-        path::Join(installDir, MachineIs64Bit() ? L"Utils\\rundll64.exe" : L"Utils\\rundll.exe");
+        path::Join(installDir, Is64BitMachine() ? L"Utils\\rundll64.exe" : L"Utils\\rundll.exe");
     if (!VerifyFileSigner(launcher.c_str()))
         return;
     for (int i = 0; i < config.GetRundllItemCount(); ++i) {
@@ -271,8 +267,8 @@ void CallRunList(const std::wstring& installDir) {
             Log(L"CallDllInterfaceEx return value=%s", result.c_str());
         } else if (base::EqualsNoCase(extension, L".EXE")) {
             std::wstring parameters =
-                base::Format(2048, L"%s --PRODUCT=%s --PID=%s", argument.c_str(), kProductShortName,
-                             ProductPid().c_str());
+                base::Format(2048, L"%s --PRODUCT=%s --PID=%s", argument.c_str(),
+                             ProductShortName(installDir).c_str(), GetPid().c_str());
             KillProcessByPath(path.c_str());
             Log(L"call exe begin, path=[%s] ,cmd=[%s]", path.c_str(), parameters.c_str());
             bool started = RunProgram(path.c_str(), parameters.c_str(), SW_SHOWNORMAL, verify, true,
