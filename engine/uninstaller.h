@@ -37,6 +37,7 @@ class CUninstaller : public IThreadCallback {
     bool Start(IUninstallCallback* callback);
     // Waits for the worker to end (at most `timeoutMs`).
     bool Wait(DWORD timeoutMs);
+    HANDLE ThreadHandle() const { return thread_.ThreadHandle(); }
     void DetachCallback();
 
     void SetInstallDir(const wchar_t* dir) { installDir_ = dir ? dir : L""; }
