@@ -335,7 +335,7 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--port", type=int, default=18480, help="0 picks a free port")
     parser.add_argument("--port-file", help="write the port here once listening")
-    parser.add_argument("--log", help="JSON-lines file of the requests")
+    parser.add_argument("--log", "--record", dest="log", help="JSON-lines file of the requests")
     parser.add_argument("--lifetime", type=float, default=600.0, help="seconds before stopping")
     parser.add_argument("--hang-seconds", type=float, default=40.0)
     parser.add_argument("--mode", action="append", metavar="PATH=MODE")
