@@ -1,6 +1,6 @@
-// What the start-up sequence asks of the other subsystems, in one place. Each call forwards to
-// the subsystem that owns it; where that subsystem is not part of the build yet, the call
-// answers the way that is right until it is (see seams.cpp).
+// What the start-up sequence needs from parts of the program that this build does not have
+// yet: the skinned screens, the restore of keep mode, and the statistics and web-service
+// binding. Each answers the way that is right until its part arrives (see seams.cpp).
 #pragma once
 
 #include <windows.h>
@@ -8,11 +8,6 @@
 #include <string>
 
 namespace seams {
-
-// Signature check of a file the program loads or starts.
-bool IsSignedByMaker(const std::wstring& path);
-// This machine's identifier, the key of the silent-mode token.
-std::wstring MachineId();
 
 // Statistics: the product type and version file, and one event.
 void SetStatisticProduct(const std::wstring& versionFile);
@@ -23,20 +18,12 @@ void BindHttpLibrary(const std::wstring& ownDir);
 void StartServerConfigFetch();
 void ReleaseServerConfig();
 
-// The embedded configuration and the uninstall task that owns it.
-bool LoadArchiveEngine(const std::wstring& dllPath);
-void SetInstallDir(const std::wstring& installDir);
-bool InitConfig(HINSTANCE instance);
-
 // The skinned message box; answers -1 at once in a silent run.
 int ShowMessage(const wchar_t* text, UINT style);
 
-// The screens (or, in a silent run, the uninstall itself); returns when they are done.
-int RunMainWindow(const std::wstring& commandLine, int show);
+// The retention, questionnaire and progress screens; returns when they are done.
+int RunScreens(const std::wstring& commandLine, int show);
 // Keep mode: put the product's desktop integration back.
 void RestoreDesktopIntegration();
-
-// Removes the running copy's folder; what is locked is left to the deferred deletion.
-void DeleteOwnDirectory(const std::wstring& dir);
 
 }  // namespace seams

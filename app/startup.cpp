@@ -12,15 +12,20 @@
 #include "app/command_parser.h"
 #include "app/instance_mutex.h"
 #include "app/log.h"
+#include "app/launch.h"
 #include "app/seams.h"
 #include "app/silent.h"
+#include "app/silent_flow.h"
 #include "app/threads.h"
-#include "app/launch.h"
 #include "base/handle.h"
 #include "base/path.h"
 #include "base/reg_key.h"
 #include "base/strings.h"
 #include "deploy/deployment_config.h"
+#include "engine/file_ops.h"
+#include "engine/uninstall_task.h"
+#include "sysinfo/machine_id.h"
+#include "trust/signature.h"
 
 namespace {
 
@@ -32,6 +37,7 @@ constexpr wchar_t kInitFailKey[] = L"{720260B5-154E-483f-A485-0B46C3D6C50D}";
 constexpr wchar_t kTokenText[] = L"mwvqzem";
 constexpr wchar_t kSilentChannel[] = L"rovozazo";
 constexpr DWORD kFailureReportPauseMs = 3000;
+constexpr int kConfigResourceId = 209;
 
 bool g_silent = false;
 
@@ -128,7 +134,8 @@ void RunSecondStage(HINSTANCE instance, const std::wstring& commandLine, int sho
         seams::ShowMessage(kDamagedText, MB_OK);
         return;
     }
-    seams::SetInstallDir(installDir);
+    IUninstallTask& task = *GetUninstallTask();
+    task.SetInstallDir(installDir.c_str());
     seams::SetStatisticProduct(path::Join(installDir, L"kestiwp.exe"));
 
     std::wstring ownDir = path::ModuleDir();
@@ -137,7 +144,7 @@ void RunSecondStage(HINSTANCE instance, const std::wstring& commandLine, int sho
     if (CommandLine().HasOption(L"/K")) {
         seams::RestoreDesktopIntegration();
         seams::ReleaseServerConfig();
-        seams::DeleteOwnDirectory(ownDir);
+        engine::RemoveFolderRecursive(ownDir);
         return;
     }
 
@@ -146,22 +153,27 @@ void RunSecondStage(HINSTANCE instance, const std::wstring& commandLine, int sho
     seams::SetStatisticProduct(path::Join(installDir, L"kestiwp.exe"));
     seams::ReportEvent(L"uninstall_1", L"", false);
 
-    int code = PreInitCheck();
+    int code = task.PreInitCheck();
     if (code != 0) {
         Log(L"pre init check failed, ret = %d", code);
         seams::ShowMessage(PreInitErrorText(code).c_str(), MB_OK);
         ReportInitFailure(base::Format(64, L"PreInitCheck:%d", code));
         return;
     }
-    if (!seams::InitConfig(instance)) {
+    if (!task.InitConfig(instance, kConfigResourceId, L"SETUPCONFIG", L"bizhi.vrnprj")) {
         Log(L"init config failed, exit");
         ReportDamagedAndOfferDownload();
         ReportInitFailure(L"InitConfigFaile");
         return;
     }
-    seams::RunMainWindow(commandLine, show);
+    if (IsSilentRun()) {
+        CSilentUninstallFlow().Run(task);
+    } else {
+        seams::RunScreens(commandLine, show);
+    }
     seams::ReleaseServerConfig();
-    seams::DeleteOwnDirectory(ownDir);
+    // What is locked now is left to the deletion at the next start.
+    engine::RemoveFolderRecursive(ownDir);
 }
 
 }  // namespace
@@ -195,15 +207,6 @@ void ReportDamagedAndOfferDownload() {
         ShellExecuteW(nullptr, L"open", deploy::kInstallerDownloadUrl, nullptr, nullptr,
                       SW_SHOWNORMAL);
     }
-}
-
-int PreInitCheck() {
-    if (!seams::IsSignedByMaker(path::ModulePath()))
-        return 2;
-    CreateUIThreadWindow();
-    if (!seams::LoadArchiveEngine(path::Join(path::ModuleDir(), L"7z.dll")))
-        return 3;
-    return 0;
 }
 
 std::wstring GetParentProcessPath() {
@@ -258,7 +261,7 @@ int CheckCaller() {
         // A silent uninstall removes the product without asking anyone: only the maker's own
         // signed programs may ask for one.
         std::wstring parent = GetParentProcessPath();
-        if (!parent.empty() && seams::IsSignedByMaker(parent))
+        if (!parent.empty() && VerifyFileSigner(parent.c_str()))
             return 1;
         Log(L"parent process = %s", parent.c_str());
         return 0;
@@ -267,7 +270,7 @@ int CheckCaller() {
     std::wstring token;
     if (!commandLine.GetOption(L"/CHK", token) || token.empty())
         return 0;
-    std::wstring mid = seams::MachineId();
+    std::wstring mid = GetMid();
     return !mid.empty() && CCommandParser::CheckSilenceToken(token, mid) ? 1 : 0;
 }
 
@@ -316,7 +319,7 @@ int RelaunchFromTempCopy(const std::wstring& commandLine) {
 
     std::wstring parameters = commandLine + L"  /READYUNINSTALL";
     if (CommandLine().IsSilent()) {
-        parameters += L"  /CHK=" + CCommandParser::MakeSilenceToken(seams::MachineId());
+        parameters += L"  /CHK=" + CCommandParser::MakeSilenceToken(GetMid());
     }
     return LaunchProgram(exeCopy.c_str(), parameters.c_str(), SW_SHOWNORMAL, true, false) ? 1 : 0;
 }

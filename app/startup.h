@@ -15,9 +15,6 @@ int CheckCaller();
 int RelaunchFromTempCopy(const std::wstring& commandLine);
 void ReportDamagedAndOfferDownload();
 std::wstring PreInitErrorText(int code);
-// 0, or why the second stage cannot start: 2 the uninstaller is not the maker's signed file,
-// 3 the archive engine does not load.
-int PreInitCheck();
 
 // The image path of the process that started this one ("" when unknown), long form, at most
 // 260 characters.

@@ -6,6 +6,7 @@
 
 #include "app/instance_mutex.h"
 #include "app/startup.h"
+#include "app/uninstall_end.h"
 #include "base/path.h"
 #include "base/strings.h"
 
@@ -94,6 +95,40 @@ TEST(InstanceMutex, CreateNamedAndHold) {
     HANDLE fresh = CreateMutexW(nullptr, FALSE, name);
     EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     CloseHandle(fresh);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(UninstallEnd, DaysOfUseCountsCalendarDays) {
+    struct Case {
+        const wchar_t* installDate;
+        WORD year, month, day, hour;
+        int days;
+    } cases[] = {
+        {L"2021-11-18 09:30:00", 2021, 11, 20, 8, 2},  // less than 48 hours, yet two days
+        {L"2021-11-18 23:59:59", 2021, 11, 18, 0, 0},
+        {L"2020-12-31 10:00:00", 2021, 1, 1, 9, 1},
+        {L"2020-02-28 10:00:00", 2020, 3, 1, 9, 2},  // leap year
+        {L"", 2021, 11, 20, 8, 0},
+        {L"18/11/2021", 2021, 11, 20, 8, 0},
+    };
+    for (const Case& row : cases) {
+        SYSTEMTIME today = {};
+        today.wYear = row.year;
+        today.wMonth = row.month;
+        today.wDay = row.day;
+        today.wHour = row.hour;
+        EXPECT_EQ(DaysOfUse(row.installDate, today), row.days) << base::ToUtf8(row.installDate);
+    }
+}
+
+TEST(UninstallEnd, InstallDateIsEscapedForTheUrl) {
+    EXPECT_EQ(EscapeForUrl(L"2021-11-18 09:30:00"), "2021-11-18%2009:30:00");
+    EXPECT_EQ(EscapeForUrl(L"a&b=c"), "a%26b%3Dc");
+    EXPECT_EQ(EscapeForUrl(L"安"), "%E5%AE%89");
+    EXPECT_EQ(EscapeForUrl(L"  ", 4), "%20");  // never a cut escape
 }
 
 }  // namespace

@@ -9,6 +9,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 from pathlib import Path, PureWindowsPath
@@ -184,10 +185,47 @@ class WinePrefix:
             self.reg_add(r"HKCU\Software\KestiWallPaper", "pid", channel)
         return folder
 
+    def watch_temp_copies(self):
+        """A context manager that records, every few milliseconds while it is open, the files
+        seen in each {GUID}.tmp folder of the temporary folder: the second stage removes its
+        copy when it ends, so a look afterwards would see nothing."""
+        return _TempCopyWatcher(self.unix(self.temp_dir))
+
     def temp_copies(self):
         """The {GUID}.tmp folders in the temporary folder."""
         temp = self.unix(self.temp_dir)
         return sorted(p for p in temp.glob("{*}.tmp") if p.is_dir())
+
+
+class _TempCopyWatcher:
+    def __init__(self, temp):
+        self.temp = temp
+        self.seen = {}  # folder name -> set of relative file paths
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._run, daemon=True)
+
+    def __enter__(self):
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        self._thread.join()
+
+    def _run(self):
+        while not self._stop.is_set():
+            for folder in list(self.temp.glob("{*}.tmp")):
+                try:
+                    names = {str(p.relative_to(folder)).replace("/", "\\")
+                             for p in folder.rglob("*") if p.is_file()}
+                except OSError:
+                    continue
+                self.seen.setdefault(folder.name, set()).update(names)
+            time.sleep(0.01)
+
+    def copies_of(self, file_name):
+        """The folders in which file_name was seen."""
+        return {name: files for name, files in self.seen.items() if file_name in files}
 
 
 def main():
