@@ -5,13 +5,6 @@
 
 namespace seams {
 
-// Statistics and the web service arrive with the reporting library; until then no event leaves.
-void SetStatisticProduct(const std::wstring&) {}
-void ReportEvent(const wchar_t*, const std::wstring&, bool) {}
-void BindHttpLibrary(const std::wstring&) {}
-void StartServerConfigFetch() {}
-void ReleaseServerConfig() {}
-
 // The skinned message box arrives with the screens; until then the log shows what it would say.
 int ShowMessage(const wchar_t* text, UINT style) {
     if (IsSilentRun())

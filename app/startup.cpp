@@ -24,6 +24,9 @@
 #include "deploy/deployment_config.h"
 #include "engine/file_ops.h"
 #include "engine/uninstall_task.h"
+#include "report/http_library.h"
+#include "report/statistic.h"
+#include "report/uninstall_config.h"
 #include "sysinfo/machine_id.h"
 #include "trust/signature.h"
 
@@ -33,7 +36,6 @@ constexpr wchar_t kAppPathsKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\kestiwp.exe";
 constexpr wchar_t kDamagedText[] = L"卸载程序已被破坏，请重新下载安装后再进行卸载";
 constexpr wchar_t kAlreadyRunningText[] = L"安装或卸载程序已经在运行,点击“确定”退出";
-constexpr wchar_t kInitFailKey[] = L"{720260B5-154E-483f-A485-0B46C3D6C50D}";
 constexpr wchar_t kTokenText[] = L"mwvqzem";
 constexpr wchar_t kSilentChannel[] = L"rovozazo";
 constexpr DWORD kFailureReportPauseMs = 3000;
@@ -121,11 +123,16 @@ void CleanUp(ULONG_PTR gdiplusToken) {
         Gdiplus::GdiplusShutdown(gdiplusToken);
 }
 
-void ReportInitFailure(const std::wstring& what) {
-    seams::ReportEvent(L"unist_init_fail", base::Format(260, L"&%s=%s", kInitFailKey, what.c_str()),
-                       false);
-    // The event goes out on a thread of its own; give it time to leave before the process ends.
+// The failure events go out on threads of their own; give them time to leave before the
+// process ends.
+void PauseForFailureReport() {
     Sleep(kFailureReportPauseMs);
+}
+
+void SetStatisticProduct(const std::wstring& installDir) {
+    CStatistic& statistic = *CStatistic::Instance();
+    statistic.SetType(L"bizhi");
+    statistic.SetVersionFile(path::Join(installDir, L"kestiwp.exe").c_str());
 }
 
 void RunSecondStage(HINSTANCE instance, const std::wstring& commandLine, int show) {
@@ -136,34 +143,36 @@ void RunSecondStage(HINSTANCE instance, const std::wstring& commandLine, int sho
     }
     IUninstallTask& task = *GetUninstallTask();
     task.SetInstallDir(installDir.c_str());
-    seams::SetStatisticProduct(path::Join(installDir, L"kestiwp.exe"));
+    SetStatisticProduct(installDir);
 
     std::wstring ownDir = path::ModuleDir();
     SetCurrentDirectoryW(ownDir.c_str());
 
     if (CommandLine().HasOption(L"/K")) {
         seams::RestoreDesktopIntegration();
-        seams::ReleaseServerConfig();
+        UninstallFeedbackConfig::Instance()->Release();
         engine::RemoveFolderRecursive(ownDir);
         return;
     }
 
-    seams::BindHttpLibrary(ownDir);
-    seams::StartServerConfigFetch();
-    seams::SetStatisticProduct(path::Join(installDir, L"kestiwp.exe"));
-    seams::ReportEvent(L"uninstall_1", L"", false);
+    LoadHttpLibrary();
+    UninstallFeedbackConfig::Instance()->Start();
+    SetStatisticProduct(installDir);
+    CStatistic::Instance()->Report(L"uninstall_1", nullptr, false);
 
     int code = task.PreInitCheck();
     if (code != 0) {
         Log(L"pre init check failed, ret = %d", code);
         seams::ShowMessage(PreInitErrorText(code).c_str(), MB_OK);
-        ReportInitFailure(base::Format(64, L"PreInitCheck:%d", code));
+        report::ReportPreInitCheckFailed(code);
+        PauseForFailureReport();
         return;
     }
     if (!task.InitConfig(instance, kConfigResourceId, L"SETUPCONFIG", L"bizhi.vrnprj")) {
         Log(L"init config failed, exit");
         ReportDamagedAndOfferDownload();
-        ReportInitFailure(L"InitConfigFaile");
+        report::ReportInitConfigFailed();
+        PauseForFailureReport();
         return;
     }
     if (IsSilentRun()) {
@@ -171,7 +180,7 @@ void RunSecondStage(HINSTANCE instance, const std::wstring& commandLine, int sho
     } else {
         seams::RunScreens(commandLine, show);
     }
-    seams::ReleaseServerConfig();
+    UninstallFeedbackConfig::Instance()->Release();
     // What is locked now is left to the deletion at the next start.
     engine::RemoveFolderRecursive(ownDir);
 }
@@ -311,10 +320,9 @@ int RelaunchFromTempCopy(const std::wstring& commandLine) {
 
     std::wstring parent = GetParentProcessPath();
     Log(L"parent process path= %s", parent.c_str());
-    seams::ReportEvent(L"uninstall_from",
-                       base::Format(1024, L"&ex1=%s&ex2=%s", ParentFileStem(parent).c_str(),
-                                    NtVersionText().c_str()),
-                       true);
+    std::wstring extra = base::Format(1024, L"&ex1=%s&ex2=%s", ParentFileStem(parent).c_str(),
+                                      NtVersionText().c_str());
+    CStatistic::Instance()->Report(L"uninstall_from", extra.c_str(), true);
     CopyInto(installDir, tempDir, kLateCopy);
 
     std::wstring parameters = commandLine + L"  /READYUNINSTALL";
@@ -353,7 +361,7 @@ int RunUninstaller(HINSTANCE instance, const wchar_t* rawCommandLine, int show) 
     } else if (!CommandLine().HasOption(L"/READYUNINSTALL")) {
         std::wstring installDir;
         if (ReadInstallDir(installDir) && path::DirExists(installDir)) {
-            seams::SetStatisticProduct(path::Join(installDir, L"kestiwp.exe"));
+            SetStatisticProduct(installDir);
         }
         if (!RelaunchFromTempCopy(commandLine))
             ReportDamagedAndOfferDownload();

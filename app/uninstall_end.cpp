@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "app/seams.h"
 #include "base/reg_key.h"
 #include "base/strings.h"
+#include "report/statistic.h"
 
 namespace {
 
@@ -40,21 +40,6 @@ int DaysOfUse(const std::wstring& installDate, const SYSTEMTIME& today) {
     return static_cast<int>(todayNumber - installDay);
 }
 
-std::string EscapeForUrl(const std::wstring& text, size_t maxChars) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string result;
-    for (unsigned char c : base::ToUtf8(text)) {
-        bool safe = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                    c == '-' || c == '_' || c == '.' || c == '~' || c == ':';
-        std::string piece = safe ? std::string(1, static_cast<char>(c))
-                                 : std::string{'%', kHex[c >> 4], kHex[c & 15]};
-        if (result.size() + piece.size() > maxChars)
-            break;
-        result += piece;
-    }
-    return result;
-}
-
 void RecordUninstallEnd(const std::wstring& installDate) {
     SYSTEMTIME now = {};
     GetLocalTime(&now);
@@ -63,8 +48,5 @@ void RecordUninstallEnd(const std::wstring& installDate) {
         key.SetString(L"unistdate", base::Format(32, kDateFormat, now.wYear, now.wMonth, now.wDay,
                                                  now.wHour, now.wMinute, now.wSecond));
     }
-    int days = DaysOfUse(installDate, now);
-    std::wstring ex2 = base::FromUtf8(EscapeForUrl(installDate));
-    seams::ReportEvent(L"uninstall_2", base::Format(2700, L"&ex1=%d&ex2=%s", days, ex2.c_str()),
-                       false);
+    report::ReportUninstallFinished(DaysOfUse(installDate, now), installDate);
 }

@@ -9,8 +9,6 @@
 // Whole local calendar days from the install day to `today` (both taken at midnight); 0 when
 // installDate is empty or not "YYYY-MM-DD hh:mm:ss".
 int DaysOfUse(const std::wstring& installDate, const SYSTEMTIME& today);
-// installDate as UTF-8 with every character that is not URL-safe written as %XX.
-std::string EscapeForUrl(const std::wstring& text, size_t maxChars = 2600);
 
 // Writes HKCU\Software\KestiWallPaperEver "unistdate" and reports "uninstall_2".
 void RecordUninstallEnd(const std::wstring& installDate);

@@ -124,11 +124,4 @@ TEST(UninstallEnd, DaysOfUseCountsCalendarDays) {
     }
 }
 
-TEST(UninstallEnd, InstallDateIsEscapedForTheUrl) {
-    EXPECT_EQ(EscapeForUrl(L"2021-11-18 09:30:00"), "2021-11-18%2009:30:00");
-    EXPECT_EQ(EscapeForUrl(L"a&b=c"), "a%26b%3Dc");
-    EXPECT_EQ(EscapeForUrl(L"安"), "%E5%AE%89");
-    EXPECT_EQ(EscapeForUrl(L"  ", 4), "%20");  // never a cut escape
-}
-
 }  // namespace

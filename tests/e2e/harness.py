@@ -20,6 +20,7 @@ TEMPLATE = Path(os.environ.get("UNINSTALLER_TEMPLATE_PREFIX", BUILD_DIR / "winep
 DIST_DIR = BUILD_DIR / "dist"
 UNINSTALL_EXE = DIST_DIR / "Uninstall.exe"
 SEVENZIP_DLL = DIST_DIR / "7z.dll"
+ZEMNETUL_DLL = DIST_DIR / "ZemNetUL.dll"
 PROCLIST_EXE = BUILD_DIR / "tests" / "e2e" / "proclist.exe"
 
 APP_PATHS = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\kestiwp.exe"
@@ -179,6 +180,7 @@ class WinePrefix:
         (folder / "Utils" / "VRNBasic.dll").write_bytes(b"MZ placeholder\n")
         if with_7z:
             shutil.copy2(SEVENZIP_DLL, folder / "Utils" / "7z.dll")
+        shutil.copy2(ZEMNETUL_DLL, folder / "wallpaperhelper" / "ZemNetUL.dll")
         self.reg_add(APP_PATHS, "path", install_dir)
         self.reg_add(APP_PATHS, "ProductName", "kestiwallpaper")
         if channel is not None:
