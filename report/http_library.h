@@ -33,7 +33,8 @@ class CHttpLibrary {
     // Loads the module at `path` once, only when its signature passes VerifyFileSigner.
     bool Load(const std::wstring& path);
     // Forgets the factory and frees the module. Requests still running keep the library loaded
-    // by themselves. Tests use it; the program keeps the library until it exits.
+    // by themselves, but no task may still be held (its Release lives in the module). Tests use
+    // it; the program keeps the library until it exits.
     void Unload();
     IHttpTaskFactory* Factory() const { return factory_; }
 

@@ -6,6 +6,7 @@
 #include <urlmon.h>
 #include <wininet.h>
 
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -90,7 +91,7 @@ bool FileVersionText(const std::wstring& path, std::wstring& text) {
     text.clear();
     DWORD handle = 0;
     DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
-    if (size == 0 || size >= kMaxVersionBlockBytes)
+    if (size == 0 || size > kMaxVersionBlockBytes)
         return false;
     std::vector<BYTE> block(size);
     if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data()))
@@ -124,6 +125,30 @@ int ReportUninstallFrom(const std::wstring& parentExeName, DWORD major, DWORD mi
         name.resize(dot);
     std::wstring extra = L"&ex1=" + name + base::Format(64, L"&ex2=%lu.%lu", major, minor);
     return CStatistic::Instance()->Report(L"uninstall_from", extra.c_str(), true);
+}
+
+int ReportUninstallFinished(int days, const std::wstring& installDate) {
+    std::wstring extra =
+        base::Format(64, L"&ex1=%d&ex2=", days) + EscapeStatisticValue(installDate);
+    return CStatistic::Instance()->Report(L"uninstall_2", extra.c_str(), false);
+}
+
+std::wstring EscapeStatisticValue(const std::wstring& text) {
+    static const wchar_t kHex[] = L"0123456789abcdef";
+    static const char kKept[] = "!'()*-./:_~%";
+    std::wstring escaped;
+    for (unsigned char c : base::ToUtf8(text)) {
+        bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    (c != 0 && strchr(kKept, c) != nullptr);
+        if (kept) {
+            escaped += static_cast<wchar_t>(c);
+        } else {
+            escaped += L'%';
+            escaped += kHex[c >> 4];
+            escaped += kHex[c & 15];
+        }
+    }
+    return escaped;
 }
 
 }  // namespace report
@@ -180,11 +205,21 @@ bool CStatistic::Fetch(const wchar_t* url, const wchar_t* file) {
     if (file && *file)
         return SUCCEEDED(URLDownloadToFileW(nullptr, url, file, 0, nullptr));
     wchar_t cached[MAX_PATH] = {};
-    if (FAILED(URLDownloadToCacheFileW(nullptr, url, cached, MAX_PATH, 0, nullptr)))
+    if (SUCCEEDED(URLDownloadToCacheFileW(nullptr, url, cached, MAX_PATH, 0, nullptr))) {
+        if (cached[0])
+            DeleteFileW(cached);
+        return true;
+    }
+    // Some urlmon implementations (Wine's) name the cache file after the text behind the URL's
+    // last dot and fail before sending anything when that text holds the port and path, which
+    // is the case whenever no query value has a dot. The reply is never read, so a private
+    // temporary file serves as well.
+    std::wstring temporary = path::FreeTempName(path::TempDir());
+    if (temporary.empty())
         return false;
-    if (cached[0])
-        DeleteFileW(cached);
-    return true;
+    bool ok = SUCCEEDED(URLDownloadToFileW(nullptr, url, temporary.c_str(), 0, nullptr));
+    DeleteFileW(temporary.c_str());
+    return ok;
 }
 
 int CStatistic::Download(const wchar_t* url, const wchar_t* file, bool async, int /*reserved*/,

@@ -82,5 +82,12 @@ int ReportInitConfigFailed();
 // "uninstall_from", synchronously: the parent's executable name without directory and
 // extension, and the Windows version "major.minor".
 int ReportUninstallFrom(const std::wstring& parentExeName, DWORD major, DWORD minor);
+// "uninstall_2" when the uninstall has finished: whole days since the install (0 when the date
+// is unknown) and the install date text "%04d-%02d-%02d %02d:%02d:%02d", escaped.
+int ReportUninstallFinished(int days, const std::wstring& installDate);
+
+// The escaping of statistics values: letters, digits and ! ' ( ) * - . / : _ ~ % stay, every
+// other UTF-8 byte becomes "%" and two lower-case hex digits.
+std::wstring EscapeStatisticValue(const std::wstring& text);
 
 }  // namespace report

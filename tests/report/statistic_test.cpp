@@ -80,9 +80,7 @@ class StatisticTest : public testing::Test {
         report_test::UseDouble();
     }
 
-    // A reporter with a version, as in the field. (Wine's urlmon derives the cache file's name
-    // from the text after the URL's last dot and fails when that holds the port and path, which
-    // happens when no query value has a dot.)
+    // A reporter with a version, as in the field.
     template <typename T>
     static void Prepare(T& statistic) {
         statistic.SetType(L"bizhi");
@@ -211,6 +209,21 @@ TEST_F(StatisticTest, OfflineAsynchronousSendsFetchNothingSynchronousOnesStillTr
     EXPECT_TRUE(DotRequestsFor("offline_async", 1, 0).empty());
 }
 
+// No value with a dot: the URL's last dot is in the host, which some cache implementations
+// cannot name a file after. The event must still go out.
+TEST_F(StatisticTest, UrlWithoutAnyDottedValueIsSent) {
+    report_test::ScopedRegString pid(HKEY_CURRENT_USER, kPidKey, L"pid", nullptr);
+    CStatistic statistic;
+    statistic.SetType(L"bizhi");  // no version file: appver stays empty
+    EXPECT_EQ(statistic.Report(L"no_dot_sync", nullptr, true), 1);
+    EXPECT_EQ(statistic.Report(L"no_dot_async", nullptr, false), 1);
+    EXPECT_EQ(DotRequestsFor("no_dot_sync", 1, 0).size(), 1u);
+    auto async = DotRequestsFor("no_dot_async", 1, 10000);
+    ASSERT_EQ(async.size(), 1u);
+    EXPECT_EQ(async[0].QueryValue("appver"), "");
+    EXPECT_EQ(async[0].QueryValue("pid"), "");
+}
+
 TEST_F(StatisticTest, RepeatedEventReachesTheServerEachTime) {
     CStatistic statistic;
     Prepare(statistic);
@@ -253,6 +266,30 @@ TEST_F(StatisticTest, UninstallFromIsSentBeforeTheCallReturns) {
     for (const auto& r : failures)
         extras.insert(r.QueryValue("{720260B5-154E-483f-A485-0B46C3D6C50D}"));
     EXPECT_EQ(extras, (std::multiset<std::string>{"InitConfigFaile", "PreInitCheck:-3"}));
+}
+
+TEST(StatisticEscaping, KeepsTheUnreservedSetAndEscapesTheRestLowerCase) {
+    struct Case {
+        const wchar_t* text;
+        const wchar_t* escaped;
+    } cases[] = {
+        {L"2024-01-02 03:04:05", L"2024-01-02%2003:04:05"},
+        {L"azAZ09!'()*-./:_~%", L"azAZ09!'()*-./:_~%"},
+        {L"a&b=c?d#e+f", L"a%26b%3dc%3fd%23e%2bf"},
+        {L"\x58C1", L"%e5%a3%81"},
+        {L"", L""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(report::EscapeStatisticValue(c.text), c.escaped);
+}
+
+TEST_F(StatisticTest, UninstallFinishedCarriesDaysAndTheEscapedDate) {
+    Prepare(*CStatistic::Instance());
+    EXPECT_EQ(report::ReportUninstallFinished(12, L"2024-01-02 03:04:05"), 1);
+    auto requests = DotRequestsFor("uninstall_2", 1, 10000);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].rawQuery.find("&ex1=12&ex2=2024-01-02%2003:04:05"), std::string::npos)
+        << requests[0].rawQuery;
 }
 
 // The override as a partner installs it, against what it does to a URL.
