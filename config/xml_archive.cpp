@@ -174,6 +174,10 @@ HRESULT CXMLArchive::Open(const std::wstring& path, bool createNew,
         return hr;
     document->put_preserveWhiteSpace(VARIANT_TRUE);
     document->put_async(VARIANT_FALSE);
+    // The documents are self-contained: a DTD that names outside entities must not make the
+    // parser fetch files or URLs, and nothing here is validated against a schema.
+    document->put_resolveExternals(VARIANT_FALSE);
+    document->put_validateOnParse(VARIANT_FALSE);
 
     if (createNew) {
         Bstr target(L"xml");
