@@ -352,8 +352,11 @@ bool ReadStoredMid2(std::string& value) {
         !key.QueryString(L"m2", text, 64))
         return false;
     std::string narrow = base::ToUtf8(text);
-    if (!IsValidMid2(narrow))
+    if (!IsValidMid2(narrow)) {
+        Log(L"mid2: the stored value (%u characters) fails its check, computing it again",
+            static_cast<unsigned>(text.size()));
         return false;
+    }
     value = narrow;
     return true;
 }
@@ -390,13 +393,16 @@ std::string ComputeAndStoreMid2() {
 std::wstring GetMid() {
     using namespace machine_id;
     std::string stored, mid;
-    if (ReadStoredMid(stored) && CheckStoredMid(stored, mid))
+    bool haveStored = ReadStoredMid(stored);
+    if (haveStored && CheckStoredMid(stored, mid))
         return base::FromUtf8(mid);
     _BaseModule::CAutoLocker guard(MidLock());
     // Without rights to store the value (a non-elevated caller), the hardware is probed once
     // per process, not once per request.
     if (g_cachedComputedMid)
         return base::FromUtf8(*g_cachedComputedMid);
+    if (haveStored && !stored.empty())
+        Log(L"mid: the stored value fails its check, computing it again");
     std::string text =
         BuildMidText(CachedMidProcessorText(), ReadDiskSerial(), ReadMidMacAddress());
     bool store = false;
