@@ -93,33 +93,24 @@ COSVersionCheck& COSVersionCheck::Instance() {
 }
 
 int COSVersionCheck::QueryVersion(OSVERSIONINFOW& info) {
-    ZeroMemory(&info, sizeof(info));
-    info.dwOSVersionInfoSize = sizeof(info);
+    os_version::VersionSources sources = {};
+    sources.reported.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    GetVersionExW(&info);
+    GetVersionExW(&sources.reported);
 #pragma GCC diagnostic pop
-    if (info.dwMajorVersion == 5 && IsWow64()) {
-        // 64-bit XP and Server 2003 report themselves truthfully to 32-bit processes.
-        usedKernelFile_ = 0;
-        return 1;
+    sources.wow64 = IsWow64();
+    // 64-bit XP and Server 2003 report themselves truthfully to 32-bit processes; nothing
+    // else needs asking there.
+    if (!(sources.reported.dwMajorVersion == 5 && sources.wow64)) {
+        if (auto rtlGetVersion = Lookup<RtlGetVersionFn>(L"ntdll.dll", "RtlGetVersion")) {
+            sources.rtlVersion.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
+            sources.haveRtlVersion = rtlGetVersion(&sources.rtlVersion) == 0;
+        }
+        sources.haveKernelVersion =
+            ReadKernelProductVersion(sources.kernelMajor, sources.kernelMinor, sources.kernelBuild);
     }
-    if (auto rtlGetVersion = Lookup<RtlGetVersionFn>(L"ntdll.dll", "RtlGetVersion")) {
-        OSVERSIONINFOW real = {};
-        real.dwOSVersionInfoSize = sizeof(real);
-        if (rtlGetVersion(&real) == 0 && VersionRank(real.dwMajorVersion, real.dwMinorVersion) >
-                                             VersionRank(info.dwMajorVersion, info.dwMinorVersion))
-            info = real;
-    }
-    usedKernelFile_ = 0;
-    DWORD major = 0, minor = 0, build = 0;
-    if (ReadKernelProductVersion(major, minor, build) &&
-        VersionRank(major, minor) > VersionRank(info.dwMajorVersion, info.dwMinorVersion)) {
-        info.dwMajorVersion = major;
-        info.dwMinorVersion = minor;
-        info.dwBuildNumber = build;
-        usedKernelFile_ = 1;
-    }
+    info = os_version::CombineVersion(sources, usedKernelFile_);
     return 1;
 }
 
@@ -136,25 +127,21 @@ bool Is64BitMachine() {
     int answer = cached.load();
     if (answer >= 0)
         return answer == 1;
-    answer = 0;
+    WORD architecture = PROCESSOR_ARCHITECTURE_UNKNOWN;
     if (auto getNative = Lookup<GetNativeSystemInfoFn>(L"kernel32.dll", "GetNativeSystemInfo")) {
         SYSTEM_INFO info = {};
         getNative(&info);
-        WORD arch = info.wProcessorArchitecture;
-        if (arch == PROCESSOR_ARCHITECTURE_IA64 || arch == PROCESSOR_ARCHITECTURE_AMD64 ||
-            arch == 12 /* ARM64 */)
-            answer = 1;
+        architecture = info.wProcessorArchitecture;
     }
-    if (!answer) {
-        // A 32-bit Windows on ARM64 hands 32-bit processes an x86 native system info; only
-        // IsWow64Process2 tells the real machine.
+    USHORT nativeMachine = 0;
+    if (!os_version::IsNative64Bit(architecture, 0)) {
         if (auto isWow64Process2 = Lookup<IsWow64Process2Fn>(L"kernel32.dll", "IsWow64Process2")) {
-            USHORT processMachine = 0, nativeMachine = 0;
-            if (isWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine) &&
-                nativeMachine == 0xAA64)
-                answer = 1;
+            USHORT processMachine = 0;
+            if (!isWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine))
+                nativeMachine = 0;
         }
     }
+    answer = os_version::IsNative64Bit(architecture, nativeMachine) ? 1 : 0;
     cached.store(answer);
     return answer == 1;
 }
@@ -182,6 +169,42 @@ bool GetFileVersionText(const std::wstring& path, std::wstring& text) {
 }
 
 namespace os_version {
+
+OSVERSIONINFOW CombineVersion(const VersionSources& sources, int& usedKernelFile) {
+    OSVERSIONINFOW info = sources.reported;
+    info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
+    usedKernelFile = 0;
+    if (info.dwMajorVersion == 5 && sources.wow64)
+        return info;
+    // The compatibility layer makes GetVersionExW answer 6.2 to programs whose manifest does
+    // not name Windows 10; ntdll and the kernel file tell the truth.
+    if (sources.haveRtlVersion &&
+        VersionRank(sources.rtlVersion.dwMajorVersion, sources.rtlVersion.dwMinorVersion) >
+            VersionRank(info.dwMajorVersion, info.dwMinorVersion)) {
+        info = sources.rtlVersion;
+        info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
+    }
+    if (sources.haveKernelVersion && VersionRank(sources.kernelMajor, sources.kernelMinor) >
+                                         VersionRank(info.dwMajorVersion, info.dwMinorVersion)) {
+        info.dwMajorVersion = sources.kernelMajor;
+        info.dwMinorVersion = sources.kernelMinor;
+        info.dwBuildNumber = sources.kernelBuild;
+        usedKernelFile = 1;
+    }
+    return info;
+}
+
+bool IsNative64Bit(WORD processorArchitecture, USHORT nativeMachine) {
+    constexpr WORD kArchitectureArm64 = 12;
+    constexpr USHORT kMachineArm64 = 0xAA64;
+    if (processorArchitecture == PROCESSOR_ARCHITECTURE_IA64 ||
+        processorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
+        processorArchitecture == kArchitectureArm64)
+        return true;
+    // A 32-bit Windows on ARM64 hands 32-bit processes an x86 native system info; only
+    // IsWow64Process2 tells the real machine.
+    return nativeMachine == kMachineArm64;
+}
 
 bool GetFileVersionTextFrom(const std::wstring& path, bool preferFixedInfo, std::wstring& text) {
     DWORD handle = 0;

@@ -49,6 +49,23 @@ bool GetFileVersionText(const std::wstring& path, std::wstring& text);
 
 namespace os_version {
 
+// The facts QueryVersion combines, gathered from the system.
+struct VersionSources {
+    OSVERSIONINFOW reported;  // GetVersionExW
+    bool wow64 = false;
+    bool haveRtlVersion = false;
+    OSVERSIONINFOW rtlVersion;  // RtlGetVersion, when present
+    bool haveKernelVersion = false;
+    DWORD kernelMajor = 0, kernelMinor = 0, kernelBuild = 0;  // the kernel file's product version
+};
+// The version QueryVersion answers: the highest major.minor of the three sources, except that
+// the 5.x answer of a WOW64 process is kept as it is. `usedKernelFile` is 1 when the kernel
+// file's version won, else 0.
+OSVERSIONINFOW CombineVersion(const VersionSources& sources, int& usedKernelFile);
+// The native-architecture decision of Is64BitMachine: x64, IA-64 or ARM64 from
+// GetNativeSystemInfo, or an ARM64 native machine from IsWow64Process2 (0 when unknown).
+bool IsNative64Bit(WORD processorArchitecture, USHORT nativeMachine);
+
 // GetFileVersionText with the choice between the two sources made by the caller.
 bool GetFileVersionTextFrom(const std::wstring& path, bool preferFixedInfo, std::wstring& text);
 // "%d.%d.%d.%d" of a fixed file version.

@@ -48,6 +48,92 @@ TEST(OsVersionTest, QueryNeverReportsLessThanTheSystemCalls) {
               base::Format(32, L"%d.%d", info.dwMajorVersion, info.dwMinorVersion));
 }
 
+OSVERSIONINFOW Version(DWORD major, DWORD minor, DWORD build) {
+    OSVERSIONINFOW info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+    info.dwMajorVersion = major;
+    info.dwMinorVersion = minor;
+    info.dwBuildNumber = build;
+    return info;
+}
+
+TEST(OsVersionTest, CombinedVersionTakesTheHighestSource) {
+    struct Case {
+        const char* name;
+        OSVERSIONINFOW reported;
+        bool wow64;
+        bool haveRtl;
+        OSVERSIONINFOW rtl;
+        bool haveKernel;
+        DWORD kernelMajor, kernelMinor, kernelBuild;
+        DWORD major, minor, build;
+        int usedKernelFile;
+    } const cases[] = {
+        {"Windows 10 hidden by the compatibility layer", Version(6, 2, 9200), true, true,
+         Version(10, 0, 19045), true, 10, 0, 19041, 10, 0, 19045, 0},
+        {"no RtlGetVersion: the kernel file tells",
+         Version(6, 2, 9200),
+         false,
+         false,
+         {},
+         true,
+         10,
+         0,
+         19041,
+         10,
+         0,
+         19041,
+         1},
+        {"kernel file newer than ntdll's answer", Version(6, 2, 9200), false, true,
+         Version(6, 3, 9600), true, 10, 0, 22621, 10, 0, 22621, 1},
+        {"all agree", Version(6, 1, 7601), true, true, Version(6, 1, 7601), true, 6, 1, 7601, 6, 1,
+         7601, 0},
+        {"no kernel file", Version(6, 1, 7601), false, false, {}, false, 0, 0, 0, 6, 1, 7601, 0},
+        {"64-bit XP keeps its own answer", Version(5, 2, 3790), true, true, Version(6, 0, 1), true,
+         6, 0, 1, 5, 2, 3790, 0},
+        {"32-bit XP asks further", Version(5, 1, 2600), false, true, Version(5, 1, 2600), true, 5,
+         2, 3790, 5, 2, 3790, 1},
+    };
+    for (const auto& c : cases) {
+        os_version::VersionSources sources = {};
+        sources.reported = c.reported;
+        sources.wow64 = c.wow64;
+        sources.haveRtlVersion = c.haveRtl;
+        sources.rtlVersion = c.rtl;
+        sources.haveKernelVersion = c.haveKernel;
+        sources.kernelMajor = c.kernelMajor;
+        sources.kernelMinor = c.kernelMinor;
+        sources.kernelBuild = c.kernelBuild;
+        int used = -1;
+        OSVERSIONINFOW info = os_version::CombineVersion(sources, used);
+        EXPECT_EQ(info.dwMajorVersion, c.major) << c.name;
+        EXPECT_EQ(info.dwMinorVersion, c.minor) << c.name;
+        EXPECT_EQ(info.dwBuildNumber, c.build) << c.name;
+        EXPECT_EQ(used, c.usedKernelFile) << c.name;
+        EXPECT_EQ(info.dwOSVersionInfoSize, sizeof(OSVERSIONINFOW)) << c.name;
+    }
+}
+
+TEST(OsVersionTest, NativeArchitectureTable) {
+    struct Case {
+        WORD architecture;
+        USHORT nativeMachine;
+        bool is64;
+    } const cases[] = {
+        {PROCESSOR_ARCHITECTURE_AMD64, 0, true},
+        {PROCESSOR_ARCHITECTURE_IA64, 0, true},
+        {12, 0, true},                                  // ARM64
+        {PROCESSOR_ARCHITECTURE_INTEL, 0xAA64, true},   // 32-bit Windows on an ARM64 machine
+        {PROCESSOR_ARCHITECTURE_INTEL, 0x014C, false},  // i386
+        {PROCESSOR_ARCHITECTURE_INTEL, 0, false},       // IsWow64Process2 missing
+        {PROCESSOR_ARCHITECTURE_ARM, 0x01C4, false},    // 32-bit ARM
+        {PROCESSOR_ARCHITECTURE_UNKNOWN, 0, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(os_version::IsNative64Bit(c.architecture, c.nativeMachine), c.is64)
+            << c.architecture << " " << c.nativeMachine;
+}
+
 TEST(OsVersionTest, OneInstanceUnderConcurrentFirstUse) {
     std::vector<std::thread> threads;
     std::atomic<const COSVersionCheck*> seen[4] = {};
