@@ -5,9 +5,11 @@ UNINSTALLER_TEMPLATE_PREFIX), with a wineserver of its own; close() stops that w
 Everything is read the way a person would check it: the log file, `reg query` in both registry
 views, the files of the prefix, and the process list (tools/proclist.exe).
 """
+import json
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -232,3 +234,48 @@ class _TempCopyWatcher:
 
 def main():
     unittest.main(verbosity=2)
+
+
+# ---- the local double of the maker's services ---------------------------------------------------
+DOUBLE_SCRIPT = SOURCE_DIR / "tests" / "double" / "service_double.py"
+DOUBLE_PORT = 18480  # the deployment's default hosts (deploy/deployment.json)
+
+
+class ServiceDouble:
+    """The service double on the deployment's port, recording every request; a context
+    manager. Tests that use it hold the CTest resource lock "service_double"."""
+
+    def __init__(self, *modes, lifetime=600):
+        self.dir = Path(tempfile.mkdtemp(prefix="double-", dir=BUILD_DIR))
+        self.record = self.dir / "requests.jsonl"
+        args = [sys.executable, str(DOUBLE_SCRIPT), "--port", str(DOUBLE_PORT),
+                "--record", str(self.record), "--lifetime", str(lifetime)]
+        for mode in modes:
+            args += ["--mode", mode]
+        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        line = self.proc.stdout.readline()
+        if "listening" not in line:
+            self.proc.kill()
+            raise RuntimeError(f"the service double did not start: {line}{self.proc.stdout.read()}")
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.proc.terminate()
+        self.proc.wait(timeout=30)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def requests(self, path=None):
+        if not self.record.exists():
+            return []
+        rows = [json.loads(line) for line in self.record.read_text(encoding="utf-8").splitlines() if line]
+        return [r for r in rows if path is None or r["path"] == path]
+
+    def events(self):
+        """The statistics events in the order they arrived: [(action, query pairs, host)]."""
+        out = []
+        for r in self.requests("/dot"):
+            query = [tuple(pair) for pair in r["query"]]
+            out.append((dict(query).get("action"), query, r.get("host", "")))
+        return out
