@@ -38,6 +38,11 @@ std::wstring ScratchDir::operator/(std::wstring_view name) const {
 void RemoveTree(const std::wstring& dir) {
     if (dir.empty())
         return;
+    if (!path::DirExists(dir)) {
+        SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(dir.c_str());
+        return;
+    }
     WIN32_FIND_DATAW data;
     base::FindHandle find(FindFirstFileW(path::Join(dir, L"*").c_str(), &data));
     if (find.IsValid()) {

@@ -32,6 +32,7 @@ class ScratchDir {
     std::wstring path_;
 };
 
+// Removes a file, or a folder with everything in it.
 void RemoveTree(const std::wstring& path);
 // UTF-16 LE with a byte-order mark, as the product's tools write XML.
 bool WriteUtf16File(const std::wstring& path, std::wstring_view text);
