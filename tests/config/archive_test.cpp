@@ -161,6 +161,16 @@ TEST_F(ArchiveTest, LoadsTheShippedConfiguration) {
     config_test::RemoveTree(extracted);
 }
 
+TEST_F(ArchiveTest, AProjectNameNotInTheArchiveFailsButKeepsTheFolder) {
+    CSetupConfig config;
+    EXPECT_FALSE(config.LoadFromResource(GetModuleHandleW(nullptr), kShippedConfigId, kConfigType,
+                                         L"other.vrnprj"));
+    std::wstring extracted = config.GetExtractDir();
+    ASSERT_FALSE(extracted.empty());
+    EXPECT_TRUE(path::FileExists(path::Join(extracted, L"bizhi.vrnprj")));
+    config_test::RemoveTree(extracted);
+}
+
 TEST_F(ArchiveTest, DamagedResourcesFailTheLoad) {
     for (int id : {config_test::kCorruptConfigId, config_test::kTruncatedConfigId, 999}) {
         SCOPED_TRACE(id);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "config/setup_config.h"
 #include "tests/config/test_support.h"
@@ -285,6 +286,16 @@ TEST_F(SetupProject, RefusesProjectsItCannotUse) {
     // A path of 512 characters or more is refused before anything is opened.
     CSetupConfig config;
     EXPECT_FALSE(config.LoadProject(dir_.Path() + L"\\" + std::wstring(520, L'p')));
+}
+
+TEST_F(SetupProject, FailsWithoutTheDomDocument) {
+    std::wstring file = WriteProject(L"");
+    // A thread that never initialised COM cannot create the document, as on a system without
+    // MSXML.
+    bool loaded = true;
+    std::thread([&] { loaded = CSetupConfig().LoadProject(file); }).join();
+    EXPECT_FALSE(loaded);
+    EXPECT_TRUE(CSetupConfig().LoadProject(file));
 }
 
 }  // namespace
