@@ -84,6 +84,18 @@ class SecondStageChecks(unittest.TestCase):
                 self.assertIn("pre init check failed, ret = 3", log)
                 self.assertIn("7z.dll文件破坏，请重新下载安装后进行卸载", log)
 
+    def test_damaged_configuration_stops_with_the_download_offer(self):
+        with WinePrefix("badconfig") as wp:
+            folder = wp.install_basic_product()
+            shutil.copy2(TOOLS / "Uninstall_damaged_config.exe", folder / "Uninstall.exe")
+            shutil.copy2(BUILD_DIR / "dist" / "7z.dll", folder / "7z.dll")
+            wp.run_uninstaller(rf"{INSTALL}\Uninstall.exe", "/READYUNINSTALL")
+            log = wp.log_text()
+            self.assertIn("init config failed, exit", log)
+            self.assertIn(DAMAGED, log)
+            self.assertNotIn("pre init check failed", log)
+            self.assertTrue((folder / "Zembase.dll").exists())  # nothing was removed
+
 
 if __name__ == "__main__":
     main()

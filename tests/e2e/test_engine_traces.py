@@ -3,6 +3,7 @@ Uninstall.exe: what goes, what stays, what the product's own modules were asked 
 folders that must never be treated as the product's."""
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -225,6 +226,7 @@ class DangerousInstallFolders(unittest.TestCase):
                 wp.reg_add(r"HKLM" + "\\" + APP_PATHS, "path", folder)
                 run_silent(wp)
                 log = wp.log_text()
+                self.assertIn("re unistinfo ret=", log)  # the worker ran to its end
                 for path in precious:
                     self.assertEqual(wp.unix(path).read_bytes(), b"the user's\r\n", path + log)
                 self.assertNotIn("start delete all files in", log)
@@ -242,7 +244,13 @@ class DangerousInstallFolders(unittest.TestCase):
                 target = wp.unix(product.path(link))
                 target.parent.mkdir(parents=True, exist_ok=True)
                 target.symlink_to(user_files, target_is_directory=True)
+            # The registered-file list and the start-menu folder reach through links too.
+            wp.reg_add("HKLM\\" + APP_PATHS + r"\file_list", r"net\letter.txt", "")
+            start_menu = wp.unix(product.start_menu + "\\" + START_MENU_FOLDER)
+            shutil.rmtree(start_menu)
+            start_menu.symlink_to(user_files, target_is_directory=True)
             run_silent(wp)
+            self.assertIn("re unistinfo ret=", wp.log_text())
             for relative in ("letter.txt", r"deep/photo.jpg"):
                 self.assertEqual((user_files / relative).read_bytes(), b"the user's\r\n",
                                  wp.log_text())
