@@ -32,8 +32,11 @@ void RemoveStartMenuFolder() {
     if (programs.empty())
         return;
     std::wstring folder = path::Join(programs, kStartMenuFolderName);
-    if (path::DirExists(folder))
-        PurgeFolder(folder);
+    // PurgeFolder removes a link in place of the folder as a link, never what it points to.
+    DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;
+    PurgeFolder(folder);
 }
 
 }  // namespace engine

@@ -302,6 +302,23 @@ TEST(Shortcuts, StartMenuFolderGoesWithEverythingInIt) {
     RemoveDirectoryW(sibling.c_str());
 }
 
+TEST(Shortcuts, AStartMenuFolderThatIsALinkGoesWithoutWhatItPointsTo) {
+    std::wstring folder =
+        path::Join(ShellFolder(CSIDL_COMMON_PROGRAMS), engine::kStartMenuFolderName);
+    if (test::PathExists(folder))
+        GTEST_SKIP() << "the product's own start-menu folder is present on this machine";
+    test::TempFolder user;
+    std::wstring precious = user.File(L"letters\\letter.txt");
+    if (!test::MakeJunction(folder, path::Join(user.Path(), L"letters")))
+        GTEST_SKIP() << "junctions are not supported here";
+
+    engine::RemoveStartMenuFolder();
+
+    EXPECT_TRUE(test::PathExists(precious));
+    EXPECT_FALSE(test::PathExists(folder));
+    RemoveDirectoryW(folder.c_str());
+}
+
 // ---- uninstall entry, registered files, legacy uninstaller -------------------------------
 
 TEST(UninstallRegistry, DeleteUninstallEntryRemovesTheKeyWithItsSubKeys) {
@@ -359,6 +376,27 @@ TEST_F(RegisteredFilesTest, RemovesListedFilesAndFoldersAndRefusesNamesOutsideTh
     EXPECT_TRUE(test::PathExists(sibling));
     EXPECT_TRUE(leftovers.empty());
     EXPECT_EQ(log.Count(L"refuse registered file outside the install folder"), 3);
+}
+
+TEST_F(RegisteredFilesTest, LinksAreRemovedButNeverWalkedThrough) {
+    test::TempFolder root;
+    std::wstring install = root.Make(L"Wp");
+    std::wstring precious = root.File(L"user\\letter.txt");
+    std::wstring link = path::Join(install, L"linked");
+    if (!test::MakeJunction(link, path::Join(root.Path(), L"user")))
+        GTEST_SKIP() << "junctions are not supported here";
+    test::ScopedKey list(HKEY_LOCAL_MACHINE, kListKey);
+    list.SetString(L"linked\\letter.txt", L"");
+    list.SetString(L"linked", L"");
+    test::CapturedLog log;
+    std::vector<std::wstring> leftovers;
+
+    engine::RemoveRegisteredFiles(install, kListKey, leftovers);
+
+    EXPECT_TRUE(test::PathExists(precious));
+    EXPECT_FALSE(test::PathExists(link));
+    EXPECT_TRUE(log.Contains(L"refuse registered file behind a link: linked\\letter.txt"));
+    RemoveDirectoryW(link.c_str());
 }
 
 TEST_F(RegisteredFilesTest, ALockedFileLandsInLeftoversOnce) {

@@ -71,6 +71,9 @@ std::wstring FixtureBinary(const wchar_t* name);
 // Copies a fake product binary to `target` (folders made).
 void CopyFixture(const wchar_t* name, const std::wstring& target);
 bool PathExists(const std::wstring& path);
+// Makes `link` a junction (mount point) to the folder `target`. False where the file system or
+// the system does not support it.
+bool MakeJunction(const std::wstring& link, const std::wstring& target);
 bool ValueExists(HKEY root, const wchar_t* subKey, const wchar_t* name, REGSAM view = 0);
 bool KeyExists(HKEY root, const wchar_t* subKey, REGSAM view = 0);
 
