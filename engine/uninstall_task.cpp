@@ -4,7 +4,6 @@
 
 #include "app/log.h"
 #include "app/threads.h"
-#include "base/handle.h"
 #include "base/path.h"
 #include "base/reg_key.h"
 #include "base/strings.h"
@@ -33,8 +32,7 @@ class CUninstallTask : public IUninstallTask {
                     const wchar_t* projectFileName) override {
         return config_.LoadFromResource(module, resourceId, resourceType, projectFileName);
     }
-    void StartUninstall(IUninstallCallback* callback) override { Start(callback); }
-    bool Start(IUninstallCallback* callback) { return uninstaller_.Start(callback); }
+    void StartUninstall(IUninstallCallback* callback) override { uninstaller_.Start(callback); }
     void WriteLog(const wchar_t* text) override { Log(L"%s", text ? text : L""); }
     bool IsGameCenterUnplayed() override {
         std::wstring played;
@@ -90,46 +88,4 @@ CSetupConfig& GetUninstallConfig() {
 
 CUninstaller& GetUninstaller() {
     return g_uninstallTask.Uninstaller();
-}
-
-namespace {
-
-// Hears the run's end on the worker and lets the waiting UI thread go.
-class SilentCallback : public IUninstallCallback {
-  public:
-    SilentCallback() : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    void OnUninstallStart() override {}
-    void OnUninstallProgress(int) override {}
-    void OnUninstallEnd() override {}
-    void OnRealInstallEnd() override { SetEvent(done_.Get()); }
-    HANDLE Done() const { return done_.Get(); }
-
-  private:
-    base::UniqueHandle done_;
-};
-
-}  // namespace
-
-bool RunSilentUninstall() {
-    static SilentCallback callback;
-    if (!g_uninstallTask.Start(&callback))
-        return false;
-    // The worker waits on this thread for every progress call, so this thread keeps serving
-    // messages until the run has ended.
-    // A worker that ended without its final call (it cannot, short of a crash) ends the wait too.
-    HANDLE handles[] = {callback.Done(), g_uninstallTask.Uninstaller().ThreadHandle()};
-    DWORD count = handles[1] ? 2 : 1;
-    for (;;) {
-        DWORD wait = MsgWaitForMultipleObjects(count, handles, FALSE, INFINITE, QS_ALLINPUT);
-        if (wait < WAIT_OBJECT_0 + count || wait == WAIT_FAILED)
-            break;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-    g_uninstallTask.DetachCallback();
-    g_uninstallTask.Uninstaller().Wait(10000);
-    return true;
 }

@@ -57,8 +57,3 @@ class CUninstaller;
 CSetupConfig& GetUninstallConfig();
 CUninstaller& GetUninstaller();
 
-// The uninstall without screens (/S): starts the task with a callback of its own and serves the
-// worker's UI-thread calls on the calling thread, which must be the UI thread (the one that ran
-// PreInitCheck), until the worker has finished everything, the final report included. Returns
-// false when the worker could not start.
-bool RunSilentUninstall();

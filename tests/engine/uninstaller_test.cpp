@@ -211,13 +211,3 @@ TEST_F(UninstallerTest, SweepRemovesAJunctionButNotWhatItPointsTo) {
     EXPECT_FALSE(Exists(installDir));
 }
 
-TEST_F(UninstallerTest, SilentRunServesTheWorkerUntilItEnds) {
-    // The process's one task, with a folder it must refuse: the run ends without removing
-    // anything, and the call returns only after the worker's last word.
-    engine_test::LogCapture log;
-    GetUninstallTask()->SetInstallDir(L"");
-    ASSERT_TRUE(RunSilentUninstall());
-    EXPECT_EQ(log.Count(L"refuse to uninstall from"), 1);
-    EXPECT_EQ(log.Count(L"re unistinfo ret="), 1);
-    EXPECT_TRUE(GetUninstaller().Wait(0));
-}
