@@ -1,5 +1,5 @@
 // The streams and callbacks that the 7z engine calls. COM-style objects: reference counted,
-// created with new and freed by their last Release. Include after <windows.h> and <ole2.h>.
+// created with new and freed by their last Release.
 #pragma once
 
 #include <windows.h>
