@@ -19,6 +19,7 @@
 #include "engine/shortcuts.h"
 #include "engine/uninstall_registry.h"
 #include "product/product_info.h"
+#include "report/uninstall_info.h"
 #include "trust/signature.h"
 
 namespace {
@@ -72,9 +73,10 @@ std::wstring FileVersionText(const std::wstring& file) {
     return version;
 }
 
-// Stands in for the uninstall-information report until the reporting subsystem provides it.
-unsigned long NoReport(const wchar_t*, const std::wstring&, const std::wstring&) {
-    return 0;
+unsigned long SendUninstallInfo(const wchar_t* type, const std::wstring& appVersion,
+                                const std::wstring& productPid) {
+    std::string narrowType = base::ToUtf8(type);
+    return ReportUninstallInfo(narrowType.c_str(), productPid.c_str(), appVersion.c_str());
 }
 
 // The setup project's registry key: doubled separators (the project stores the text that way)
@@ -94,7 +96,7 @@ std::wstring ProductKeyPath(const std::wstring& stored) {
 
 }  // namespace
 
-CUninstaller::CUninstaller() : report_(&NoReport) {}
+CUninstaller::CUninstaller() : report_(&SendUninstallInfo) {}
 
 CUninstaller::~CUninstaller() = default;
 

@@ -15,8 +15,8 @@
 class CSetupConfig;
 class IUninstallRootDirList;
 
-// The uninstall-information report sent at the end of a run: type "set", the product's version
-// and pid; answers the report's result code.
+// The uninstall-information report sent at the end of a run (type "set", the product's version
+// and pid), answering the report's result; ReportUninstallInfo unless replaced (tests).
 using ReportUninstallInfoFunction = unsigned long (*)(const wchar_t* type,
                                                       const std::wstring& appVersion,
                                                       const std::wstring& productPid);
