@@ -124,6 +124,10 @@ std::string SerialByScsiMiniport() {
             control->ControlCode = kIoctlScsiMiniportIdentify;
             memcpy(control->Signature, "SCSIDISK", 8);
             auto* in = reinterpret_cast<SENDCMDINPARAMS*>(buffer.data() + sizeof(SRB_IO_CONTROL));
+            in->cBufferSize = kIdentifySize;
+            in->irDriveRegs.bSectorCountReg = 1;
+            in->irDriveRegs.bSectorNumberReg = 1;
+            in->irDriveRegs.bDriveHeadReg = static_cast<BYTE>(0xA0 | (driveNumber << 4));
             in->irDriveRegs.bCommandReg = ID_CMD;
             in->bDriveNumber = driveNumber;
             DWORD returned = 0;
