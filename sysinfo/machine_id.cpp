@@ -379,10 +379,14 @@ IMid2Environment& SystemMid2Environment() {
 }
 
 std::string ComputeAndStoreMid2() {
+    return ComputeAndStoreMid2(SystemMid2Environment());
+}
+
+std::string ComputeAndStoreMid2(IMid2Environment& environment) {
     std::string stored;
     if (!ReadStoredMid2(stored))
         stored.clear();
-    Mid2Decision decision = DecideMid2(stored, SystemMid2Environment());
+    Mid2Decision decision = DecideMid2(stored, environment);
     if (decision.store)
         StoreMid2(decision.value);
     return decision.value;

@@ -148,8 +148,10 @@ std::string ReadMid2NetworkCard();
 std::string ReadMid2Disk();
 bool IsProcessElevated();
 
-// The real environment and the full computation with the registry, uncached.
+// The real environment and the full computation with the registry, uncached: read "m2",
+// decide, store when the decision says so.
 IMid2Environment& SystemMid2Environment();
+std::string ComputeAndStoreMid2(IMid2Environment& environment);
 std::string ComputeAndStoreMid2();
 
 }  // namespace machine_id

@@ -408,6 +408,33 @@ TEST_F(Mid2RegistryTest, CorruptStoredValueIsRecomputedEvenWithoutElevation) {
     EXPECT_TRUE(decision.store);
 }
 
+TEST_F(Mid2RegistryTest, ProvisionalIdentityReplacedByTheNextElevatedRun) {
+    base::RegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, machine_id::kMid2Key, KEY_WRITE, base::RegView::k32)) {
+        key.DeleteValue(L"m2");
+        key.DeleteValue(L"m2_old");
+    }
+    key.Close();
+    FakeEnvironment user;
+    user.elevated = false;
+    user.looks = {{kCard, kDisk, kCpu}};
+    EXPECT_EQ(machine_id::ComputeAndStoreMid2(user), kFullProvisional);
+    EXPECT_EQ(Read(L"m2"), base::FromUtf8(kFullProvisional));
+    EXPECT_EQ(Read(L"m2_old"), L"");
+
+    // Another non-elevated run keeps it without looking at the hardware.
+    FakeEnvironment again = user;
+    again.collectCalls = 0;
+    EXPECT_EQ(machine_id::ComputeAndStoreMid2(again), kFullProvisional);
+    EXPECT_EQ(again.collectCalls, 0);
+
+    FakeEnvironment admin;
+    admin.looks = {{kCard, kDisk, kCpu}};
+    EXPECT_EQ(machine_id::ComputeAndStoreMid2(admin), kFull);
+    EXPECT_EQ(Read(L"m2"), base::FromUtf8(kFull));
+    EXPECT_EQ(Read(L"m2_old"), base::FromUtf8(kFullProvisional));
+}
+
 TEST_F(Mid2RegistryTest, RealComputationIsStoredAndStable) {
     base::RegKey key;
     if (key.Open(HKEY_LOCAL_MACHINE, machine_id::kMid2Key, KEY_WRITE, base::RegView::k32))
