@@ -35,12 +35,12 @@ STEP_LINES = [
 ]
 
 
-def run_silent(wp, timeout=240):
+def run_silent(wp, install_dir=INSTALL, timeout=240):
     """Starts the uninstaller silently through the maker's signed helper and waits for both
     stages. Returns the progress values the worker published (its debugger output)."""
     env = dict(wp.env, WINEDEBUG="-all,warn+debugstr")
     with tempfile.TemporaryFile() as out:
-        proc = subprocess.Popen(["wine", str(SIGNED_LAUNCHER), INSTALL + r"\Uninstall.exe", "/S"],
+        proc = subprocess.Popen(["wine", str(SIGNED_LAUNCHER), install_dir.rstrip("\\") + r"\Uninstall.exe", "/S"],
                                 env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=out)
         proc.wait(timeout=timeout)
         wp.wait_until(lambda: not wp.running("Uninstall.exe"), timeout=timeout,
@@ -214,7 +214,9 @@ class DangerousInstallFolders(unittest.TestCase):
         ]
         for name, folder in cases:
             with self.subTest(name), WinePrefix("danger") as wp:
-                product = install_product(wp, start_processes=False)
+                # The uninstaller starts only from the folder its registry entry names, so it is
+                # put there, as a damaged or hostile install would have it.
+                wp.install_basic_product(install_dir=folder, channel=CHANNEL)
                 precious = [folder.rstrip("\\") + r"\precious.txt",
                             folder.rstrip("\\") + r"\config.set",
                             folder.rstrip("\\") + r"\Config\user.dat",
@@ -223,14 +225,13 @@ class DangerousInstallFolders(unittest.TestCase):
                     target = wp.unix(path)
                     target.parent.mkdir(parents=True, exist_ok=True)
                     target.write_bytes(b"the user's\r\n")
-                wp.reg_add(r"HKLM" + "\\" + APP_PATHS, "path", folder)
-                run_silent(wp)
+                run_silent(wp, install_dir=folder)
                 log = wp.log_text()
                 self.assertIn("re unistinfo ret=", log)  # the worker ran to its end
                 for path in precious:
                     self.assertEqual(wp.unix(path).read_bytes(), b"the user's\r\n", path + log)
                 self.assertNotIn("start delete all files in", log)
-                self.assertTrue(wp.unix(product.path("kestiwp.exe")).exists())
+                self.assertTrue(wp.unix(folder.rstrip("\\") + r"\Uninstall.exe").exists())
 
     def test_a_link_inside_the_install_folder_is_not_followed(self):
         with WinePrefix("junction") as wp:
