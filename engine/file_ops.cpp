@@ -451,6 +451,19 @@ bool RunOnceBatch::AddLine(Command command, const std::wstring& path) {
 
 namespace {
 
+// Schedules everything below a folder that was moved aside, deepest first, so that the folder's
+// own pending deletion finds it empty. A file scheduled earlier under its old name (a locked one
+// whose folder could still be moved) would otherwise stay behind for good.
+void ScheduleContentsAtReboot(const std::wstring& folder) {
+    ForEachEntry(folder, L"*", [&](const std::wstring& entry, const WIN32_FIND_DATAW& data) {
+        if (IsLink(data.dwFileAttributes))
+            return;
+        if (IsFolder(data.dwFileAttributes))
+            ScheduleContentsAtReboot(entry);
+        ScheduleDeleteAtReboot(entry);
+    });
+}
+
 // Writes a file line to the batch; a path the batch cannot name is left to the pending
 // deletion that was already tried, and logged.
 void AddToBatch(RunOnceBatch& batch, RunOnceBatch::Command command, const std::wstring& path) {
@@ -510,6 +523,7 @@ bool WriteRunOnceBatch(Leftovers& leftovers, const std::wstring& installDir) {
             continue;
         }
         Log(L"cut %s to %s success", folder.c_str(), moved.c_str());
+        ScheduleContentsAtReboot(moved);
         if (ScheduleDeleteAtReboot(moved))
             Log(L"write %s to pending success", moved.c_str());
         else

@@ -46,6 +46,10 @@ TempFolder::~TempFolder() {
     RemoveTree(path_);
 }
 
+void TempFolder::RemoveTreeForTest(const std::wstring& folder) {
+    RemoveTree(folder);
+}
+
 std::wstring TempFolder::Dir(const std::wstring& relative) const {
     std::wstring current = path_;
     size_t start = 0;

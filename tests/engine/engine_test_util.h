@@ -21,6 +21,8 @@ class TempFolder {
     // <folder>\<relative>, with the folders on the way created.
     std::wstring Dir(const std::wstring& relative) const;
     std::wstring File(const std::wstring& relative, const char* text = "x") const;
+    // Removes a tree the test made elsewhere (without entering junctions).
+    static void RemoveTreeForTest(const std::wstring& folder);
 
   private:
     std::wstring path_;

@@ -285,3 +285,23 @@ TEST(WriteRunOnceBatch, MovesALockedFileAsideAndSchedulesIt) {
     hold.Reset();
     DeleteFileW(moved.c_str());
 }
+
+TEST(WriteRunOnceBatch, SchedulesAMovedFolderWithEverythingInIt) {
+    TempFolder folder;
+    std::wstring installDir = folder.Dir(L"install");
+    std::wstring config = folder.Dir(L"install\\Config");
+    folder.File(L"install\\Config\\deep\\left.dat");
+    engine::Leftovers leftovers = {config};
+    engine_test::LogCapture log;
+    EXPECT_TRUE(engine::WriteRunOnceBatch(leftovers, installDir));
+    EXPECT_FALSE(Exists(config));
+    std::wstring text = log.Text();
+    size_t cut = text.find(L"cut " + config + L" to ");
+    ASSERT_NE(cut, std::wstring::npos) << base::ToUtf8(text);
+    size_t start = cut + 4 + config.size() + 4;
+    std::wstring moved = text.substr(start, text.find(L" success", start) - start);
+    // Children before their folder: the system deletes them in this order at the next start.
+    for (const wchar_t* relative : {L"\\deep\\left.dat", L"\\deep", L""})
+        EXPECT_TRUE(PendingDeletionNames(moved + relative)) << base::ToUtf8(moved + relative);
+    engine_test::TempFolder::RemoveTreeForTest(moved);
+}
