@@ -127,6 +127,8 @@ class ProductBesideTest : public ::testing::Test {
 };
 
 TEST_F(ProductBesideTest, ChannelOfOtherProducts) {
+    if (!testing_support::CanWriteMachineKey())
+        GTEST_SKIP() << "needs administrator rights";
     // Product 4 combines "PID" and "SUBPID" from HKLM; product 1 reads "VendorID" from HKLM.
     const std::wstring key4 = product::ProductValue(4, product::Column::kRegistryKey);
     const std::wstring key1 = product::ProductValue(1, product::Column::kRegistryKey);
@@ -184,6 +186,8 @@ TEST(ChannelTest, PidIsTrimmed) {
 }
 
 TEST(AppPathsTest, InstallDirAndEdition) {
+    if (!testing_support::CanWriteMachineKey())
+        GTEST_SKIP() << "needs administrator rights";
     RegValueBackup path(HKEY_LOCAL_MACHINE, product::kAppPathsKey, L"path");
     RegValueBackup name(HKEY_LOCAL_MACHINE, product::kAppPathsKey, L"ProductName");
 

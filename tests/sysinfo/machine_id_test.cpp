@@ -343,6 +343,11 @@ TEST(Mid2DecisionTest, NoGuidAndRandomStoredKeepsStored) {
 // The real registry values, saved and put back around each test.
 class Mid2RegistryTest : public ::testing::Test {
   protected:
+    void SetUp() override {
+        if (!testing_support::CanWriteMachineKey())
+            GTEST_SKIP() << "needs administrator rights";
+    }
+
     RegValueBackup m2_{HKEY_LOCAL_MACHINE, machine_id::kMid2Key, L"m2", base::RegView::k32};
     RegValueBackup m2Old_{HKEY_LOCAL_MACHINE, machine_id::kMid2Key, L"m2_old", base::RegView::k32};
 
@@ -450,6 +455,11 @@ TEST_F(Mid2RegistryTest, RealComputationIsStoredAndStable) {
 
 class MidRegistryTest : public ::testing::Test {
   protected:
+    void SetUp() override {
+        if (!testing_support::CanWriteMachineKey())
+            GTEST_SKIP() << "needs administrator rights";
+    }
+
     RegValueBackup mid_{HKEY_LOCAL_MACHINE, machine_id::kMidKey, L"mid"};
     RegValueBackup midOld_{HKEY_LOCAL_MACHINE, machine_id::kMidKey, L"mid_old"};
 

@@ -16,6 +16,13 @@ class RegValueBackup {
     RegValueBackup(HKEY root, std::wstring subKey, std::wstring name,
                    base::RegView view = base::RegView::kDefault)
         : root_(root), subKey_(std::move(subKey)), name_(std::move(name)), view_(view) {
+        // The keys on the way that do not exist yet are removed again afterwards.
+        for (size_t end = subKey_.find(L'\\'); end != std::wstring::npos;
+             end = subKey_.find(L'\\', end + 1)) {
+            base::RegKey parent;
+            if (!parent.Open(root_, subKey_.substr(0, end).c_str(), KEY_READ, view_))
+                createdParents_.push_back(subKey_.substr(0, end));
+        }
         base::RegKey key;
         keyExisted_ = key.Open(root_, subKey_.c_str(), KEY_READ, view_);
         if (!keyExisted_)
@@ -42,8 +49,10 @@ class RegValueBackup {
             RegDeleteValueW(key.Get(), name_.c_str());
         if (!keyExisted_) {
             key.Close();
-            // Only an empty key the test created is removed.
+            // Only keys the test created and left without subkeys are removed.
             RegDeleteKeyExW(root_, subKey_.c_str(), static_cast<REGSAM>(view_), 0);
+            for (auto parent = createdParents_.rbegin(); parent != createdParents_.rend(); ++parent)
+                RegDeleteKeyExW(root_, parent->c_str(), static_cast<REGSAM>(view_), 0);
         }
     }
 
@@ -55,11 +64,24 @@ class RegValueBackup {
     std::wstring subKey_;
     std::wstring name_;
     base::RegView view_;
+    std::vector<std::wstring> createdParents_;
     bool keyExisted_ = false;
     bool valueExisted_ = false;
     DWORD type_ = 0;
     std::vector<BYTE> data_;
 };
+
+// Machine-wide values need administrator rights (every process has them under Wine); tests
+// that write them skip themselves on a real machine without.
+inline bool CanWriteMachineKey() {
+    constexpr wchar_t kProbe[] = L"Software\\KestiUninstallerTests";
+    base::RegKey key;
+    if (!key.Create(HKEY_LOCAL_MACHINE, kProbe, KEY_READ | KEY_WRITE))
+        return false;
+    key.Close();
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProbe);
+    return true;
+}
 
 // Writes a value of any type, creating the key.
 inline bool WriteRawValue(HKEY root, const wchar_t* subKey, const wchar_t* name, DWORD type,
