@@ -22,7 +22,9 @@
 #include "base/reg_key.h"
 #include "base/strings.h"
 #include "deploy/deployment_config.h"
+#include "config/setup_config.h"
 #include "engine/file_ops.h"
+#include "engine/install_dir_guard.h"
 #include "engine/uninstall_task.h"
 #include "report/http_library.h"
 #include "report/statistic.h"
@@ -135,6 +137,14 @@ void SetStatisticProduct(const std::wstring& installDir) {
     statistic.SetVersionFile(path::Join(installDir, L"kestiwp.exe").c_str());
 }
 
+// The configuration archive is unpacked into a folder of its own under the temporary folder; the
+// uninstall reads from it until it ends, and nothing needs it after that.
+void RemoveUnpackedConfig() {
+    const std::wstring& dir = GetUninstallConfig().GetExtractDir();
+    if (!dir.empty() && engine::IsBelow(dir, path::TempDir()))
+        engine::RemoveFolderRecursive(dir);
+}
+
 void RunSecondStage(HINSTANCE instance, const std::wstring& commandLine, int show) {
     std::wstring installDir;
     if (!ReadInstallDir(installDir) || !path::DirExists(installDir)) {
@@ -172,6 +182,7 @@ void RunSecondStage(HINSTANCE instance, const std::wstring& commandLine, int sho
         Log(L"init config failed, exit");
         ReportDamagedAndOfferDownload();
         report::ReportInitConfigFailed();
+        RemoveUnpackedConfig();
         PauseForFailureReport();
         return;
     }
@@ -181,6 +192,7 @@ void RunSecondStage(HINSTANCE instance, const std::wstring& commandLine, int sho
         seams::RunScreens(commandLine, show);
     }
     UninstallFeedbackConfig::Instance()->Release();
+    RemoveUnpackedConfig();
     // What is locked now is left to the deletion at the next start.
     engine::RemoveFolderRecursive(ownDir);
 }

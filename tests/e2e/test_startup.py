@@ -31,6 +31,10 @@ class Relaunch(unittest.TestCase):
                 self.assertRegex(name, GUID_DIR)
                 self.assertLessEqual({"Uninstall.exe", "Zembase.dll", "7z.dll", r"Utils\VRNBasic.dll"},
                                      files)
+                # The configuration was unpacked for the run and removed after it.
+                unpacked = watch.copies_of("bizhi.vrnprj")
+                self.assertEqual(len(unpacked), 1, watch.seen)
+                self.assertFalse(wp.unix(wp.temp_dir).joinpath(*unpacked).exists())
                 log = wp.log_text()
                 self.assertEqual(banners(log), 2, log)
                 self.assertIn("parent process path= ", log)
