@@ -68,7 +68,6 @@ class DangerousInstallFolders(unittest.TestCase):
         cases = [
             ("drive root", "C:\\"),
             ("windows", r"C:\windows"),
-            ("system32", r"C:\windows\system32"),
             ("program files x86", r"C:\Program Files (x86)"),
             ("program files", r"C:\Program Files"),
             ("profile", rf"C:\users\{user}"),
@@ -100,7 +99,6 @@ class DangerousInstallFolders(unittest.TestCase):
                 for placed in ("Zembase.dll", "kestiwp.exe", r"Utils\7z.dll"):
                     self.assertTrue(self.wp.unix(rf"{folder}\{placed}").exists(), placed)
                 self.assert_product_untouched(log)
-                self.assertEqual(self.wp.temp_copies(), [])
         # The App Paths value back to the product, for tidiness of the shared prefix.
         self.wp.reg_add("HKLM\\" + APP_PATHS, "path", self.product.install_dir)
 
