@@ -102,11 +102,18 @@ TEST_F(UninstallConfigTest, FeedbackOptionsFromTheServiceOrTheDefaults) {
         {"server error", "fail", false, defaults},
         {"connection dropped", "drop", false, defaults},
         {"service silent", "hang:4", false, defaults},
+        {"nobody listening", "", false, defaults},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         ASSERT_TRUE(double_client::Reset());
-        ASSERT_TRUE(double_client::SetMode("/live/intf/getUninstallOptions", c.mode));
+        report_test::UseDouble();
+        if (c.mode.empty()) {
+            std::wstring closed = double_client::ClosedPortUrl();
+            report::SetEndpointsForTesting(L"", closed.substr(0, closed.size() - 1), L"");
+        } else {
+            ASSERT_TRUE(double_client::SetMode("/live/intf/getUninstallOptions", c.mode));
+        }
         UninstallFeedbackConfig config;
         config.Start();
         std::vector<int> options = {99};
