@@ -119,7 +119,7 @@ TEST_F(UninstallConfigTest, FeedbackOptionsFromTheServiceOrTheDefaults) {
         std::vector<int> options = {99};
         ULONGLONG start = GetTickCount64();
         EXPECT_EQ(config.GetFeedback(options), c.answered);
-        EXPECT_LE(GetTickCount64() - start, UninstallFeedbackConfig::kWaitMs + 500);
+        EXPECT_LE(GetTickCount64() - start, UninstallFeedbackConfig::kWaitMs + 1000);
         EXPECT_EQ(options, c.options);
         config.Release();
     }
