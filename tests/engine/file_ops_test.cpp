@@ -305,3 +305,33 @@ TEST(WriteRunOnceBatch, SchedulesAMovedFolderWithEverythingInIt) {
         EXPECT_TRUE(PendingDeletionNames(moved + relative)) << base::ToUtf8(moved + relative);
     engine_test::TempFolder::RemoveTreeForTest(moved);
 }
+
+TEST(RunOnceBatch, CreatesItsFileOnTheFirstLineOnly) {
+    using Command = engine::RunOnceBatch::Command;
+    std::wstring path;
+    {
+        engine::RunOnceBatch batch;
+        // A line that cannot be written creates nothing.
+        EXPECT_FALSE(batch.AddLine(Command::kDeleteFile, L"C:\\a\nb"));
+        EXPECT_FALSE(batch.IsCreated());
+        ASSERT_TRUE(batch.AddLine(Command::kDeleteFile, L"C:\\Apps\\Wp\\a.dll"));
+        ASSERT_TRUE(batch.AddLine(Command::kRemoveTree, L"C:\\Apps\\Wp\\Config"));
+        path = batch.Path();
+        EXPECT_TRUE(batch.AddLine(Command::kDeleteFile, path));
+    }
+    std::wstring name = path::FileName(path);
+    EXPECT_TRUE(base::StartsWithNoCase(name, L"vrn")) << base::ToUtf8(name);
+    EXPECT_TRUE(base::EndsWithNoCase(name, L".bat")) << base::ToUtf8(name);
+    EXPECT_TRUE(base::EqualsNoCase(path::DirName(path), path::TempDir()));
+    base::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    char text[1024] = {};
+    DWORD read = 0;
+    ReadFile(file.Get(), text, sizeof(text) - 1, &read, nullptr);
+    file.Reset();
+    std::string expected =
+        "del /q \"C:\\Apps\\Wp\\a.dll\" \r\nrd /s /q \"C:\\Apps\\Wp\\Config\" \r\n" +
+        engine::BatchLine(Command::kDeleteFile, path);
+    EXPECT_EQ(std::string(text, read), expected);
+    DeleteFileW(path.c_str());
+}
