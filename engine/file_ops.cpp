@@ -55,6 +55,15 @@ bool RemoveLink(const std::wstring& path) {
     return IsGone(path);
 }
 
+// Deletes a file, making it normal only when a plain delete failed: a file link (which Wine shows
+// as a plain file) goes on the first try, so its target's attributes are never touched.
+bool DeleteFileIfPossible(const std::wstring& path) {
+    if (DeleteFileW(path.c_str()))
+        return true;
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileW(path.c_str()) != 0;
+}
+
 // Removes every link below `folder` without entering any. True when none is left, so that a
 // walker that does follow links (the shell's delete) may be let loose on the tree.
 bool UnlinkAllBelow(const std::wstring& folder) {
@@ -82,8 +91,7 @@ void DeleteTreeWithoutLinks(const std::wstring& folder) {
         if (IsFolder(data.dwFileAttributes)) {
             DeleteTreeWithoutLinks(entry);
         } else {
-            SetFileAttributesW(entry.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(entry.c_str());
+            DeleteFileIfPossible(entry);
         }
     });
     RemoveDirectoryW(folder.c_str());
@@ -337,8 +345,7 @@ bool RemoveFolderRecursive(const std::wstring& folder) {
         } else if (IsFolder(data.dwFileAttributes)) {
             all = RemoveFolderRecursive(entry) && all;
         } else {
-            SetFileAttributesW(entry.c_str(), FILE_ATTRIBUTE_NORMAL);
-            all = DeleteFileW(entry.c_str()) && all;
+            all = DeleteFileIfPossible(entry) && all;
         }
     });
     return RemoveDirectoryW(folder.c_str()) && all;
