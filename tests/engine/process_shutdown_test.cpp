@@ -62,6 +62,11 @@ TEST(ChildRole, Run) {
         engine::KillMultiProcesses(path::ModuleDir().c_str());
         _exit(7);  // still alive: the own process was spared
     }
+    if (std::string(role) == "parent-of-killer") {
+        // Starts a second copy from the same folder that kills by the folder, and outlives it.
+        Child killer(path::Join(path::ModuleDir(), L"killer.exe"), L"kill-own-folder");
+        _exit(killer.ExitCode(20000) == 7 ? 9 : 8);
+    }
 }
 
 TEST(KillMultiProcesses, KillsBelowTheFolderOnlyAndSparesTheIgnoredImage) {
@@ -101,6 +106,13 @@ TEST(KillMultiProcesses, NeverKillsTheCallingProcess) {
     ASSERT_TRUE(self.Started());
     EXPECT_EQ(self.ExitCode(20000), 7u);
     EXPECT_FALSE(neighbour.Running());
+}
+
+TEST(KillMultiProcesses, NeverKillsTheCallersParent) {
+    engine_test::TempFolder folder;
+    Child parent(path::Join(folder.Path(), L"Wp\\Uninstall.exe"), L"parent-of-killer");
+    ASSERT_TRUE(parent.Started());
+    EXPECT_EQ(parent.ExitCode(30000), 9u);
 }
 
 TEST(KillProcessByPath, KillsTheExactImageOnly) {
