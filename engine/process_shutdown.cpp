@@ -48,15 +48,23 @@ DWORD ParentProcessId() {
 }
 
 std::vector<DWORD> ProcessIds(bool logFailure) {
+    // Room for 512 ids at first; a full list may have been cut, so it is asked again with more
+    // room: a product process left out of the list would keep its files locked.
     std::vector<DWORD> ids(kMaxProcesses);
-    DWORD bytes = 0;
-    if (!EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes)) {
-        if (logFailure)
-            Log(L"EnumProcesses fail dwError = %lu", GetLastError());
-        return {};
+    for (;;) {
+        DWORD bytes = 0;
+        DWORD capacity = static_cast<DWORD>(ids.size() * sizeof(DWORD));
+        if (!EnumProcesses(ids.data(), capacity, &bytes)) {
+            if (logFailure)
+                Log(L"EnumProcesses fail dwError = %lu", GetLastError());
+            return {};
+        }
+        if (bytes < capacity || ids.size() >= 64 * kMaxProcesses) {
+            ids.resize(bytes / sizeof(DWORD));
+            return ids;
+        }
+        ids.resize(ids.size() * 2);
     }
-    ids.resize(bytes / sizeof(DWORD));
-    return ids;
 }
 
 std::wstring ImagePath(DWORD processId) {
