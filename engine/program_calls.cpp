@@ -23,8 +23,6 @@ namespace {
 constexpr DWORD kMaxExeWait = 50000;
 constexpr DWORD kRunListExeWait = 60000;
 constexpr DWORD kPluginWait = 3000;
-constexpr wchar_t kRunListKey[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\kestiwp.exe\\run_list";
 constexpr wchar_t kPluginAppPathsKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\REVIzuduzodoZeravo.exe";
 // The largest output a run_list DLL may ask for on its second call. Its count is only logged, so
@@ -245,7 +243,7 @@ void CallRunList(const std::wstring& installDir) {
     if (installDir.empty() || !path::DirExists(installDir))
         return;
     base::RegKey key;
-    if (!key.Open(HKEY_LOCAL_MACHINE, kRunListKey, KEY_ALL_ACCESS))
+    if (!key.Open(HKEY_LOCAL_MACHINE, product::kRunListKey, KEY_ALL_ACCESS))
         return;
     std::wstring name;
     std::wstring argument;
