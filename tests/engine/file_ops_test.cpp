@@ -335,3 +335,22 @@ TEST(RunOnceBatch, CreatesItsFileOnTheFirstLineOnly) {
     EXPECT_EQ(std::string(text, read), expected);
     DeleteFileW(path.c_str());
 }
+
+TEST(WriteRunOnceBatch, NeverMovesOrSchedulesALinkOrAFolderHoldingOne) {
+    TempFolder folder;
+    std::wstring installDir = folder.Dir(L"install");
+    std::wstring userFiles = folder.Dir(L"user");
+    std::wstring precious = folder.File(L"user\\precious.txt");
+    std::wstring link = path::Join(installDir, L"net");
+    std::wstring holder = folder.Dir(L"install\\Config");
+    if (!engine_test::MakeJunction(link, userFiles) ||
+        !engine_test::MakeJunction(path::Join(holder, L"docs"), userFiles))
+        GTEST_SKIP() << "this system cannot make junctions";
+    engine::Leftovers leftovers = {link, holder};
+    EXPECT_TRUE(engine::WriteRunOnceBatch(leftovers, installDir));
+    EXPECT_TRUE(Exists(link));
+    EXPECT_TRUE(Exists(holder));
+    EXPECT_TRUE(Exists(precious));
+    EXPECT_FALSE(PendingDeletionNames(link));
+    EXPECT_FALSE(PendingDeletionNames(holder));
+}
