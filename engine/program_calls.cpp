@@ -16,6 +16,7 @@
 #include "engine/uninstall_registry.h"
 #include "product/product_info.h"
 #include "trust/signature.h"
+#include "trust/signature_check.h"
 
 namespace engine {
 namespace {
@@ -37,6 +38,51 @@ using InterfaceExport = int(WINAPI*)(const wchar_t* argument, wchar_t* output, i
 template <typename Function>
 Function FindExport(HMODULE module, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// The product's modules lie outside this program; a fault inside one of them must not end the
+// uninstall (every step is meant to run to the end), so each call runs inside a structured-
+// exception frame. The contexts hold only plain pointers: a fault abandons the frames between
+// it and the guard without running destructors.
+struct OneArgumentCall {
+    OneArgumentExport function;
+    const wchar_t* argument;
+};
+
+bool InvokeOneArgument(void* context) {
+    auto* call = static_cast<OneArgumentCall*>(context);
+    call->function(call->argument);
+    return true;
+}
+
+struct InterfaceCall {
+    InterfaceExport function;
+    const wchar_t* argument;
+    wchar_t* output;
+    int capacity;
+    int count;
+};
+
+bool InvokeInterface(void* context) {
+    auto* call = static_cast<InterfaceCall*>(context);
+    call->count = call->function(call->argument, call->output, call->capacity);
+    return true;
+}
+
+struct LaunchCall {
+    const wchar_t* path;
+    const wchar_t* parameters;
+    int show;
+    bool verify;
+    bool wait;
+    DWORD* exitCode;
+    DWORD timeout;
+};
+
+bool InvokeLaunch(void* context) {
+    auto* call = static_cast<LaunchCall*>(context);
+    return LaunchProgram(call->path, call->parameters, call->show, call->verify, call->wait,
+                         call->exitCode, call->timeout);
 }
 
 // The product whose helpers are called is the one installed in `installDir`. The running module
@@ -105,7 +151,8 @@ bool EnumStringValue(HKEY key, DWORD index, DWORD maxDataBytes, std::wstring& na
 
 bool RunProgram(const wchar_t* path, const wchar_t* parameters, int show, bool verify, bool wait,
                 DWORD* exitCode, DWORD timeout) {
-    return LaunchProgram(path, parameters, show, verify, wait, exitCode, timeout);
+    LaunchCall call = {path, parameters, show, verify, wait, exitCode, timeout};
+    return trust::RunGuarded(&InvokeLaunch, &call);
 }
 
 void RunExe(const std::wstring& path, const std::wstring& parameters, bool verify, bool wait,
@@ -137,7 +184,9 @@ void CallDllExport(const std::wstring& dllPath, const char* exportName, const wc
     if (!function)
         return;
     Log(L"call dll func start, path=[%s]", dllPath.c_str());
-    function(argument ? argument : L"");
+    OneArgumentCall call = {function, argument ? argument : L""};
+    if (!trust::RunGuarded(&InvokeOneArgument, &call))
+        Log(L"call dll func fault, path=[%s]", dllPath.c_str());
     Log(L"call dll fun end, path=[%s]", dllPath.c_str());
 }
 
@@ -157,10 +206,17 @@ std::wstring CallDllInterfaceEx(const std::wstring& dllPath, const char* exportN
         return {};
     Log(L"call dll func start, path=[%s]", dllPath.c_str());
     std::vector<wchar_t> output(MAX_PATH, L'\0');
-    int count = function(argument.c_str(), output.data(), MAX_PATH);
-    if (count > 0 && count <= kMaxInterfaceOutput) {
-        output.assign(static_cast<size_t>(count) + 1, L'\0');
-        function(argument.c_str(), output.data(), count + 1);
+    InterfaceCall call = {function, argument.c_str(), output.data(), MAX_PATH, 0};
+    bool completed = trust::RunGuarded(&InvokeInterface, &call);
+    if (completed && call.count > 0 && call.count <= kMaxInterfaceOutput) {
+        output.assign(static_cast<size_t>(call.count) + 1, L'\0');
+        call.output = output.data();
+        call.capacity = call.count + 1;
+        completed = trust::RunGuarded(&InvokeInterface, &call);
+    }
+    if (!completed) {
+        Log(L"call dll func fault, path=[%s]", dllPath.c_str());
+        output.assign(1, L'\0');
     }
     output.back() = L'\0';
     Log(L"call dll fun end, path=[%s]", dllPath.c_str());

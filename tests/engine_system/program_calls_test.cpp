@@ -103,6 +103,31 @@ TEST(CallDllExport, AMissingExportOrModuleCallsNothing) {
     EXPECT_FALSE(log.Contains(L"call dll func start"));
 }
 
+TEST(CallDllExport, AFaultInsideTheModuleIsSurvivedAndLogged) {
+    test::TempFolder install;
+    std::wstring dll = path::Join(install.Path(), L"lpi\\broken.dll");
+    test::CopyFixture(kUnsigned, dll);
+    test::CallLog calls;
+    test::CapturedLog log;
+
+    engine::CallDllExport(dll, "Fault", L"x", false);
+    engine::CallDllExport(dll, "DS", L"after", false);
+
+    EXPECT_TRUE(log.Contains(L"call dll func fault, path=[" + dll + L"]"));
+    EXPECT_EQ(calls.Count(L"dll", {dll, L"DS", L"after"}), 1);
+}
+
+TEST(CallDllInterfaceEx, AFaultInsideTheModuleGivesAnEmptyAnswer) {
+    test::TempFolder install;
+    std::wstring dll = path::Join(install.Path(), L"plugin\\broken.dll");
+    test::CopyFixture(kUnsignedInterface, dll);
+    test::CapturedLog log;
+
+    EXPECT_EQ(engine::CallDllInterfaceEx(dll, "Uninst", L"fault", false), L"");
+    EXPECT_EQ(engine::CallDllInterfaceEx(dll, "Uninst", L"then", false), L"done:then");
+    EXPECT_TRUE(log.Contains(L"call dll func fault, path=[" + dll + L"]"));
+}
+
 TEST(CallDllInterfaceEx, AsksTwiceAndReturnsTheWholeAnswer) {
     struct Case {
         const wchar_t* argument;
