@@ -19,7 +19,8 @@ bool IsSlash(wchar_t c) {
 }
 
 // A drive letter, a colon and a backslash, then plain components: no device or UNC prefix, no
-// "." or ".." parts, no wildcard or stream characters. A real installer writes nothing else.
+// "." or ".." parts, no name ending in a dot or blank, no wildcard or stream characters. A real
+// installer writes nothing else.
 bool IsPlainLocalAbsolute(std::wstring_view dir) {
     if (dir.size() < 3)
         return false;
@@ -36,6 +37,10 @@ bool IsPlainLocalAbsolute(std::wstring_view dir) {
             end = dir.size();
         std::wstring_view part = dir.substr(start, end - start);
         if (part == L"." || part == L"..")
+            return false;
+        // Windows drops trailing dots and blanks from a name, so "Program Files." would be
+        // judged as one folder and acted on as another.
+        if (!part.empty() && (part.back() == L'.' || part.back() == L' '))
             return false;
         // An empty part is a doubled separator ("C:\\Apps\\\\Wp"), or the trailing one.
         if (part.empty() && end != dir.size())
