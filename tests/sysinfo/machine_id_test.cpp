@@ -503,6 +503,10 @@ TEST_F(MidRegistryTest, ValidStoredValueWinsAndCorruptOneIsReplaced) {
     ASSERT_EQ(computed.size(), 32u);
     EXPECT_NE(computed, base::FromUtf8(stored));
     EXPECT_EQ(computed.find_first_not_of(L"0123456789abcdef"), std::wstring::npos);
+    std::string text =
+        machine_id::BuildMidText(machine_id::MidProcessorText(machine_id::ReadCpuFacts()),
+                                 machine_id::ReadDiskSerial(), machine_id::ReadMidMacAddress());
+    EXPECT_EQ(base::ToUtf8(computed), crypto::MidHash(text.empty() ? "Mid2Failed" : text));
     EXPECT_EQ(ReadA("mid"), machine_id::MakeStoredMid(base::ToUtf8(computed)));
     EXPECT_EQ(ReadA("mid_old"), stored + std::string(32, '0'));
     EXPECT_EQ(GetMid(), computed);
