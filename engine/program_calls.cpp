@@ -244,6 +244,12 @@ void CPluginTask::StartTask(const std::wstring& installDir) {
     Log(L"CPluginTask::StartTask result=%d code=%d", started, static_cast<int>(exitCode));
 }
 
+DWORD UninstallProgramWait(int waitTime) {
+    if (waitTime <= 0 || static_cast<DWORD>(waitTime) > kMaxExeWait)
+        return kMaxExeWait;
+    return static_cast<DWORD>(waitTime);
+}
+
 void CallUninstallPrograms(const ISetupConfig& config, const std::wstring& installDir) {
     for (int i = 0; i < config.GetCallOnUninstallCount(); ++i) {
         CallProgramRecord item;
@@ -263,10 +269,7 @@ void CallUninstallPrograms(const ISetupConfig& config, const std::wstring& insta
             continue;
         }
         if (base::EqualsNoCase(item.type, L"exe")) {
-            DWORD wait = item.waitTime <= 0 || static_cast<DWORD>(item.waitTime) > kMaxExeWait
-                             ? kMaxExeWait
-                             : static_cast<DWORD>(item.waitTime);
-            RunExe(path, item.cmdline, false, item.sync != 0, wait);
+            RunExe(path, item.cmdline, false, item.sync != 0, UninstallProgramWait(item.waitTime));
         } else if (base::EqualsNoCase(item.type, L"dll")) {
             std::string function = WideToThreadAnsi(item.funcName);
             CallDllExport(path, function.c_str(), item.para, false);

@@ -41,6 +41,10 @@ class CPluginTask {
     void StartTask(const std::wstring& installDir);
 };
 
+// How long an uninstall program item of the setup project is waited for: its WaitTime, but never
+// more than 50 s, and 50 s when it names none (0).
+DWORD UninstallProgramWait(int waitTime);
+
 // The five sources of program calls, each usable alone and in this order by RunProgramCalls.
 void CallUninstallPrograms(const ISetupConfig& config, const std::wstring& installDir);
 void CallRundllItems(const CSetupConfig& config, const std::wstring& installDir);

@@ -7,6 +7,7 @@
 
 #include "base/path.h"
 #include "config/setup_config.h"
+#include "engine/process_shutdown.h"
 #include "engine/program_calls.h"
 #include "engine/uninstall_registry.h"
 #include "tests/engine_system/test_support.h"
@@ -276,6 +277,39 @@ TEST(CallUninstallPrograms, CallsEachItemAfterItsCheckInFileOrder) {
                              L"\\lpi\\Stranger.dll]"));
     EXPECT_TRUE(log.Contains(L"file[" + dir + L"\\lpi\\Missing.dll] is not exist"));
     EXPECT_TRUE(log.Contains(L"sync[1]"));
+}
+
+TEST(UninstallProgramWait, NeverMoreThanFiftySeconds) {
+    struct Case {
+        int waitTime;
+        DWORD wait;
+    } cases[] = {{0, 50000},     {-1, 50000},    {1, 1},        {1500, 1500},
+                 {50000, 50000}, {50001, 50000}, {70000, 50000}};
+    for (const Case& c : cases)
+        EXPECT_EQ(engine::UninstallProgramWait(c.waitTime), c.wait) << c.waitTime;
+}
+
+TEST(CallUninstallPrograms, AProgramThatOutlivesItsWaitIsLeftRunning) {
+    test::TempFolder install;
+    std::wstring exe = path::Join(install.Path(), L"bin\\slow.exe");
+    test::CopyFixture(kSignedProgram, exe);
+    Project project(install,
+                    L"<CallProgramOnUninst><Program FileName=\"bin\\slow.exe\" "
+                    L"Type=\"exe\" Cmdline=\"--fixture-stay\" WaitTime=\"1500\"/>"
+                    L"</CallProgramOnUninst>");
+    ASSERT_TRUE(project.Loaded());
+    test::CallLog calls;
+
+    ULONGLONG start = GetTickCount64();
+    engine::CallUninstallPrograms(project.Config(), install.Path());
+    ULONGLONG elapsed = GetTickCount64() - start;
+
+    EXPECT_GE(elapsed, 1000u);
+    EXPECT_LT(elapsed, 20000u);
+    // Still running: the wait only ends the waiting.
+    EXPECT_EQ(calls.Count(L"ready", {exe}), 1);
+    engine::KillProcessByPath(exe.c_str());
+    Sleep(500);
 }
 
 TEST(CallRundllItems, RunsTheSignedLauncherWithEachItem) {
