@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 
 #include "app/log.h"
 #include "base/path.h"
@@ -126,9 +127,18 @@ void CUninstaller::SetUninstallGameCenter(bool uninstall) {
 }
 
 void CUninstaller::Run(void*) {
-    appVersion_ = FileVersionText(path::Join(installDir_, kMainExecutable));
-    productPid_ = GetPid();
-    RunSteps();
+    try {
+        appVersion_ = FileVersionText(path::Join(installDir_, kMainExecutable));
+        productPid_ = GetPid();
+        RunSteps();
+    } catch (const std::exception& error) {
+        // Only an allocation can throw here. The run is over either way; the window waiting for
+        // the end must still hear of it, or it would wait for ever.
+        Log(L"uninstall worker stopped: %hs", error.what());
+        _BaseModule::CAutoLocker guard(callbackLock_);
+        if (callback_)
+            callback_->OnRealInstallEnd();
+    }
 }
 
 void CUninstaller::PostToUIThread(ISimpleBind& bind) {
