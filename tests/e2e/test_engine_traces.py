@@ -206,6 +206,23 @@ class SilentUninstall(unittest.TestCase):
                 self.assertIn(folder.lower(), pending.lower(), self.log)
 
 
+class MissingAndBrokenPieces(unittest.TestCase):
+    def test_missing_services_and_an_unsigned_launcher_do_not_stop_the_uninstall(self):
+        with WinePrefix("missing") as wp:
+            product = install_product(wp, start_processes=False)
+            for service in ("KsSvc", "DavarezodazoRA"):
+                wp.wine("sc", "delete", service, check=True)
+            launcher = product.path(r"Utils\rundll64.exe")
+            shutil.copy2(BUILD_DIR / "fixture" / "fixture_program_unsigned.exe", wp.unix(launcher))
+            run_silent(wp)
+            log = wp.log_text()
+            self.assertIn("delete kssvc fail", log)
+            self.assertIsNone(in_order(log, STEP_LINES), log)
+            self.assertFalse([r for r in product.calls() if len(r) > 2 and r[0] == "exe"
+                              and r[2].lower() == launcher.lower()])
+            self.assertFalse(wp.unix(product.path("kestiwp.exe")).exists())
+
+
 class DangerousInstallFolders(unittest.TestCase):
     """An install folder value that names a system or user folder removes nothing."""
 
