@@ -22,20 +22,27 @@ void DeleteRunValue(HKEY root, const wchar_t* name, base::RegView view) {
         key.DeleteValue(name);
 }
 
-// Balances a successful CoInitializeEx (S_FALSE included: it still counts as a reference).
+// Balances a successful CoInitializeEx (S_FALSE included: it still counts as a reference). A
+// thread already in the multithreaded apartment answers RPC_E_CHANGED_MODE: COM works there as it
+// is, and there is nothing to balance.
 class ComScope {
   public:
-    ComScope() : ok_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ComScope() {
+        HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        initialized_ = SUCCEEDED(hr);
+        usable_ = initialized_ || hr == RPC_E_CHANGED_MODE;
+    }
     ~ComScope() {
-        if (ok_)
+        if (initialized_)
             CoUninitialize();
     }
     ComScope(const ComScope&) = delete;
     ComScope& operator=(const ComScope&) = delete;
-    bool Ok() const { return ok_; }
+    bool Ok() const { return usable_; }
 
   private:
-    bool ok_;
+    bool initialized_ = false;
+    bool usable_ = false;
 };
 
 }  // namespace
@@ -49,6 +56,9 @@ int Autorun::DeleteAutorunValue(const wchar_t* name) {
 }
 
 int Autorun::DeleteAutorunTask(const wchar_t* name) {
+    // No task is ever deleted by an empty name; there is simply nothing of that name.
+    if (!name || !*name)
+        return 1;
     ComScope com;
     if (!com.Ok())
         return 0;
@@ -70,7 +80,7 @@ int Autorun::DeleteAutorunTask(const wchar_t* name) {
     HRESULT hr = service->GetFolder(rootPath, root.Put());
     SysFreeString(rootPath);
     if (SUCCEEDED(hr) && root) {
-        BSTR taskName = SysAllocString(name ? name : L"");
+        BSTR taskName = SysAllocString(name);
         root->DeleteTask(taskName, 0);
         SysFreeString(taskName);
     }

@@ -195,17 +195,42 @@ bool TaskExists(const wchar_t* name) {
     return SUCCEEDED(hr);
 }
 
-TEST(Autorun, DeleteAutorunTaskRemovesTheTaskAndAnswersOneForAMissingTask) {
-    const wchar_t kName[] = L"engine-system-test-task";
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ASSERT_TRUE(RegisterTask(kName));
-    ASSERT_TRUE(TaskExists(kName));
+// Runs the task round trip on a thread of its own in the given apartment: the uninstall worker
+// is single-threaded, but the task deletion must not depend on it.
+struct TaskRoundTrip {
+    DWORD apartment;
+    bool registered = false;
+    int firstAnswer = -1;
+    bool goneAfter = false;
+    int secondAnswer = -1;
+};
 
+DWORD WINAPI RunTaskRoundTrip(void* context) {
+    auto* trip = static_cast<TaskRoundTrip*>(context);
+    const wchar_t kName[] = L"engine-system-test-task";
+    CoInitializeEx(nullptr, trip->apartment);
+    trip->registered = RegisterTask(kName) && TaskExists(kName);
     engine::Autorun autorun;
-    EXPECT_EQ(autorun.DeleteAutorunTask(kName), 1);
-    EXPECT_FALSE(TaskExists(kName));
-    EXPECT_EQ(autorun.DeleteAutorunTask(kName), 1);
+    trip->firstAnswer = autorun.DeleteAutorunTask(kName);
+    trip->goneAfter = !TaskExists(kName);
+    trip->secondAnswer = autorun.DeleteAutorunTask(kName);
     CoUninitialize();
+    return 0;
+}
+
+TEST(Autorun, DeleteAutorunTaskRemovesTheTaskAndAnswersOneForAMissingTask) {
+    for (DWORD apartment : {COINIT_APARTMENTTHREADED, COINIT_MULTITHREADED}) {
+        TaskRoundTrip trip{apartment};
+        HANDLE thread = CreateThread(nullptr, 0, RunTaskRoundTrip, &trip, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        WaitForSingleObject(thread, 60000);
+        CloseHandle(thread);
+        SCOPED_TRACE(apartment);
+        ASSERT_TRUE(trip.registered);
+        EXPECT_EQ(trip.firstAnswer, 1);
+        EXPECT_TRUE(trip.goneAfter);
+        EXPECT_EQ(trip.secondAnswer, 1);
+    }
 }
 
 TEST(Autorun, RemoveAutorunSwitchesTheSettingAndRemovesEveryValue) {
