@@ -145,6 +145,16 @@ void RemoveUnpackedConfig() {
         engine::RemoveFolderRecursive(dir);
 }
 
+// The running copy's folder. Its executable and the modules it loaded stay locked until the
+// process ends: those are scheduled for deletion at the next start, the folder after them.
+void RemoveOwnDirectory(const std::wstring& dir) {
+    if (engine::RemoveFolderRecursive(dir))
+        return;
+    engine::PurgeFolder(dir);
+    if (path::Exists(dir))
+        engine::ScheduleDeleteAtReboot(dir);
+}
+
 void RunSecondStage(HINSTANCE instance, const std::wstring& commandLine, int show) {
     std::wstring installDir;
     if (!ReadInstallDir(installDir) || !path::DirExists(installDir)) {
@@ -161,7 +171,7 @@ void RunSecondStage(HINSTANCE instance, const std::wstring& commandLine, int sho
     if (CommandLine().HasOption(L"/K")) {
         seams::RestoreDesktopIntegration();
         UninstallFeedbackConfig::Instance()->Release();
-        engine::RemoveFolderRecursive(ownDir);
+        RemoveOwnDirectory(ownDir);
         return;
     }
 
@@ -194,7 +204,7 @@ void RunSecondStage(HINSTANCE instance, const std::wstring& commandLine, int sho
     UninstallFeedbackConfig::Instance()->Release();
     RemoveUnpackedConfig();
     // What is locked now is left to the deletion at the next start.
-    engine::RemoveFolderRecursive(ownDir);
+    RemoveOwnDirectory(ownDir);
 }
 
 }  // namespace
