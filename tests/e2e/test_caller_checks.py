@@ -3,9 +3,13 @@ maker's signed helper as the caller and a token bound to this machine; the secon
 its own file signed by the maker and a working archive engine."""
 import shutil
 import subprocess
+import sys
 import unittest
 
-from harness import BUILD_DIR, DEFAULT_INSTALL_DIR, UNINSTALL_EXE, WinePrefix, main
+from harness import BUILD_DIR, DEFAULT_INSTALL_DIR, SOURCE_DIR, UNINSTALL_EXE, WinePrefix, main
+
+sys.path.insert(0, str(SOURCE_DIR / "tests" / "double"))
+import service_double  # noqa: E402  (its Blowfish is the tests' own, independent of the program)
 
 INSTALL = DEFAULT_INSTALL_DIR
 TOOLS = BUILD_DIR / "tests" / "e2e"
@@ -59,6 +63,25 @@ class SilentCaller(unittest.TestCase):
                 log = wp.log_text()
                 self.assertIn("illegal call", log)
                 self.assertNotIn("pre init check failed", log)
+
+    def test_token_is_bound_to_the_machine_identifier(self):
+        with WinePrefix("tokenmid") as wp:
+            wp.install_basic_product(channel="rovozazo")
+            # Checking any token makes the program compute and store this machine's mid.
+            wp.run_uninstaller(rf"{INSTALL}\Uninstall.exe", "/S", "/READYUNINSTALL", "/CHK=x")
+            mid = wp.reg_query(r"HKLM\Software\ZemSafe\Liveup", "mid")[:32]
+            other_mid = "0123456789abcdef0123456789abcdef"
+            self.assertNotEqual(mid, other_mid)
+            for key, accepted in ((other_mid, False), (mid, True)):
+                with self.subTest(accepted=accepted):
+                    wp.log_path.unlink()
+                    token = service_double.encode_text("mwvqzem", key.encode("utf-8"))
+                    wp.run_uninstaller(rf"{INSTALL}\Uninstall.exe", "/S", "/READYUNINSTALL",
+                                       f"/CHK={token}")
+                    log = wp.log_text()
+                    self.assertEqual("illegal call" in log, not accepted, log)
+                    # Past the caller check, the next stop here is the missing engine beside it.
+                    self.assertEqual("pre init check failed, ret = 3" in log, accepted, log)
 
 
 class SecondStageChecks(unittest.TestCase):
