@@ -42,6 +42,7 @@ constexpr wchar_t kTokenText[] = L"mwvqzem";
 constexpr wchar_t kSilentChannel[] = L"rovozazo";
 constexpr DWORD kFailureReportPauseMs = 3000;
 constexpr int kConfigResourceId = 209;
+constexpr DWORD kPendingReportsWaitMs = 3000;
 
 bool g_silent = false;
 
@@ -119,6 +120,8 @@ void StartGdiplus(ULONG_PTR& token) {
 
 void CleanUp(ULONG_PTR gdiplusToken) {
     InstanceMutex().ReleaseAll();
+    // Statistics events leave on threads of their own; the process's end would cut them off.
+    CStatistic::Instance()->WaitForPendingReports(kPendingReportsWaitMs);
     DestroyUIThreadWindow();
     CoUninitialize();
     if (gdiplusToken)

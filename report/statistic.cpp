@@ -58,13 +58,15 @@ void CopyCut(wchar_t* buffer, size_t chars, const wchar_t* text) {
 
 DWORD WINAPI RunStatisticJob(void* param) {
     StatisticJob* job = static_cast<StatisticJob*>(param);
-    if (job->url[0] && job->owner->IsNetworkConnected()) {
+    CStatistic* owner = job->owner;
+    if (job->url[0] && owner->IsNetworkConnected()) {
         bool ok = CStatistic::Fetch(job->url, job->file[0] ? job->file : nullptr);
         if (job->callback)
             job->callback(ok);
     }
     if (job->autoDelete)
         delete job;
+    owner->JobDone();
     return 0;
 }
 
@@ -239,13 +241,25 @@ int CStatistic::Download(const wchar_t* url, const wchar_t* file, bool async, in
     CopyCut(job->url, kJobUrlChars, url);  // a longer URL is cut to 2047 characters
     CopyCut(job->file, kJobFileChars, file);
     job->callback = callback;
+    InterlockedIncrement(&pendingJobs_);
     HANDLE thread = CreateThread(nullptr, 0, &RunStatisticJob, job, 0, nullptr);
     if (!thread) {
+        InterlockedDecrement(&pendingJobs_);
         delete job;
         return 0;
     }
     CloseHandle(thread);  // detached: the job frees itself
     return 1;
+}
+
+bool CStatistic::WaitForPendingReports(DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (InterlockedCompareExchange(&pendingJobs_, 0, 0) > 0) {
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        Sleep(20);
+    }
+    return true;
 }
 
 int CStatistic::GetMid(wchar_t* buffer, size_t chars) {

@@ -53,6 +53,11 @@ class CStatistic : public CSingletonT<CStatistic> {
 
     // The fetch itself, on the calling thread.
     static bool Fetch(const wchar_t* url, const wchar_t* file);
+    // Waits until no asynchronous job of this reporter is running, at most timeoutMs; true when
+    // none is. Called before the process ends, whose exit would cut the jobs' threads short.
+    bool WaitForPendingReports(DWORD timeoutMs);
+    // Used by the job threads.
+    void JobDone() { InterlockedDecrement(&pendingJobs_); }
 
   private:
     void FillMissingValues();
@@ -66,6 +71,7 @@ class CStatistic : public CSingletonT<CStatistic> {
     std::wstring pid_;
     std::wstring mid2_;
     std::unique_ptr<COemUrlConfig> oem_;
+    volatile LONG pendingJobs_ = 0;
 };
 
 namespace report {

@@ -389,3 +389,33 @@ TEST_F(OemOverrideTest, TheReporterSendsToTheOverriddenHost) {
 }
 
 }  // namespace
+
+namespace {
+
+// A reporter whose connection test takes a while, as a slow network does; its jobs then stay
+// running for that long.
+class SlowStatistic : public CStatistic {
+  public:
+    explicit SlowStatistic(DWORD delayMs) : delayMs_(delayMs) {}
+    int IsNetworkConnected() override {
+        Sleep(delayMs_);
+        return 0;  // nothing is fetched: the test needs no server
+    }
+
+  private:
+    DWORD delayMs_;
+};
+
+TEST(StatisticPendingJobs, WaitReturnsOnceTheJobsEndedOrTheTimeIsUp) {
+    static SlowStatistic slow(400);              // outlives its detached jobs
+    EXPECT_TRUE(slow.WaitForPendingReports(0));  // nothing running
+    ASSERT_EQ(slow.Download(L"http://127.0.0.1:9/dot", nullptr, true, 0, {}), 1);
+    ASSERT_EQ(slow.Download(L"http://127.0.0.1:9/dot", nullptr, true, 0, {}), 1);
+    EXPECT_FALSE(slow.WaitForPendingReports(50));
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(slow.WaitForPendingReports(5000));
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    EXPECT_TRUE(slow.WaitForPendingReports(0));
+}
+
+}  // namespace
