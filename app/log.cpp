@@ -66,11 +66,15 @@ void CSmartLogger::Log(const wchar_t* format, ...) {
 }
 
 void CSmartLogger::LogA(const char* format, ...) {
-    char buffer[kMaxMessage] = {};
     va_list args;
     va_start(args, format);
-    _vsnprintf(buffer, kMaxMessage - 1, format, args);
+    LogAV(format, args);
     va_end(args);
+}
+
+void CSmartLogger::LogAV(const char* format, va_list args) {
+    char buffer[kMaxMessage] = {};
+    _vsnprintf(buffer, kMaxMessage - 1, format, args);
     buffer[kMaxMessage - 1] = '\0';
     wchar_t wide[kMaxMessage] = {};
     MultiByteToWideChar(CP_THREAD_ACP, 0, buffer, -1, wide, kMaxMessage - 1);
@@ -135,11 +139,8 @@ void Log(const wchar_t* format, ...) {
 }
 
 void LogA(const char* format, ...) {
-    char buffer[kMaxMessage] = {};
     va_list args;
     va_start(args, format);
-    _vsnprintf(buffer, kMaxMessage - 1, format, args);
+    Logger().LogAV(format, args);
     va_end(args);
-    buffer[kMaxMessage - 1] = '\0';
-    Logger().LogA("%s", buffer);
 }

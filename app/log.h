@@ -23,6 +23,7 @@ class CSmartLogger {
     void Log(const wchar_t* format, ...);
     void LogA(const char* format, ...);
     void LogV(const wchar_t* format, va_list args);
+    void LogAV(const char* format, va_list args);
 
     // Queues one time-stamped line; flushes when more than 100 are pending. Returns the count.
     size_t Append(const std::wstring& text);

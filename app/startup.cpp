@@ -2,8 +2,6 @@
 
 #include <shellapi.h>
 #include <shlobj.h>
-#include <psapi.h>
-#include <winternl.h>
 
 #include <gdiplus.h>
 
@@ -25,6 +23,7 @@
 #include "config/setup_config.h"
 #include "engine/file_ops.h"
 #include "engine/install_dir_guard.h"
+#include "engine/process_shutdown.h"
 #include "engine/uninstall_task.h"
 #include "report/http_library.h"
 #include "report/statistic.h"
@@ -87,29 +86,6 @@ std::wstring NtVersionText() {
     DWORD major = 0, minor = 0, build = 0;
     fn(&major, &minor, &build);
     return base::Format(32, L"%d.%d", static_cast<int>(major), static_cast<int>(minor));
-}
-
-// Reads an image path from an open process: the module path first, then the image name, which
-// also works on a 64-bit process seen from this 32-bit one.
-std::wstring ProcessImagePath(HANDLE process) {
-    wchar_t buffer[1024] = {};
-    DWORD length = GetModuleFileNameExW(process, nullptr, buffer, 1024);
-    if (length == 0 || length >= 1024) {
-        DWORD size = 1024;
-        if (!QueryFullProcessImageNameW(process, 0, buffer, &size))
-            return L"";
-        length = size;
-    }
-    std::wstring result(buffer, length);
-    if (result.find(L'~') != std::wstring::npos) {
-        wchar_t longPath[1024] = {};
-        DWORD longLength = GetLongPathNameW(result.c_str(), longPath, 1024);
-        if (longLength > 0 && longLength <= 1022)
-            result.assign(longPath, longLength);
-    }
-    if (result.size() > MAX_PATH)
-        result.resize(MAX_PATH);
-    return result;
 }
 
 void StartGdiplus(ULONG_PTR& token) {
@@ -244,27 +220,12 @@ void ReportDamagedAndOfferDownload() {
 }
 
 std::wstring GetParentProcessPath() {
-    using QueryFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    auto query = ntdll ? reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
-                             GetProcAddress(ntdll, "NtQueryInformationProcess")))
-                       : nullptr;
-    if (!query)
+    DWORD parent = engine::ParentProcessId();
+    if (parent == static_cast<DWORD>(-1))
         return L"";
-    base::UniqueHandle self(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, GetCurrentProcessId()));
-    if (!self)
-        return L"";
-    PROCESS_BASIC_INFORMATION info = {};
-    ULONG returned = 0;
-    if (query(self.Get(), 0 /* ProcessBasicInformation */, &info, sizeof(info), &returned) != 0) {
-        return L"";
-    }
-    DWORD parentId = static_cast<DWORD>(info.InheritedFromUniqueProcessId);
-    base::UniqueHandle parent(
-        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, parentId));
-    if (!parent)
-        return L"";
-    return ProcessImagePath(parent.Get());
+    wchar_t image[MAX_PATH + 1] = {};
+    int length = engine::GetProcessImagePath(parent, image, MAX_PATH + 1, false);
+    return std::wstring(image, length);
 }
 
 std::wstring ParentFileStem(const std::wstring& imagePath) {

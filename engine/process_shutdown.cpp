@@ -22,31 +22,6 @@ constexpr wchar_t kPendantWindowClass[] = L"KestiWpCtrlCls";
 // Runs from the install folder but belongs to another product sharing it; it stays.
 constexpr wchar_t kIgnoredImage[] = L"VorIva\\VorIva.exe";
 
-// The parent's id from the basic information of NtQueryInformationProcess (class 0), looked up
-// by name; (DWORD)-1 when it cannot be read.
-DWORD ParentProcessId() {
-    struct BasicInformation {
-        LONG exitStatus;
-        void* pebBaseAddress;
-        ULONG_PTR affinityMask;
-        LONG basePriority;
-        ULONG_PTR uniqueProcessId;
-        ULONG_PTR inheritedFromUniqueProcessId;
-    };
-    using QueryFunction = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    auto query = ntdll ? reinterpret_cast<QueryFunction>(reinterpret_cast<void*>(
-                             GetProcAddress(ntdll, "NtQueryInformationProcess")))
-                       : nullptr;
-    if (!query)
-        return static_cast<DWORD>(-1);
-    BasicInformation information = {};
-    ULONG length = 0;
-    if (query(GetCurrentProcess(), 0, &information, sizeof(information), &length) < 0)
-        return static_cast<DWORD>(-1);
-    return static_cast<DWORD>(information.inheritedFromUniqueProcessId);
-}
-
 std::vector<DWORD> ProcessIds(bool logFailure) {
     // Room for 512 ids at first; a full list may have been cut, so it is asked again with more
     // room: a product process left out of the list would keep its files locked.
@@ -94,7 +69,31 @@ bool EnableDebugPrivilege() {
                                  nullptr) != 0;
 }
 
-int GetProcessImagePath(DWORD processId, wchar_t* buffer, int capacity) {
+// From the basic information of NtQueryInformationProcess (class 0), looked up by name.
+DWORD ParentProcessId() {
+    struct BasicInformation {
+        LONG exitStatus;
+        void* pebBaseAddress;
+        ULONG_PTR affinityMask;
+        LONG basePriority;
+        ULONG_PTR uniqueProcessId;
+        ULONG_PTR inheritedFromUniqueProcessId;
+    };
+    using QueryFunction = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto query = ntdll ? reinterpret_cast<QueryFunction>(reinterpret_cast<void*>(
+                             GetProcAddress(ntdll, "NtQueryInformationProcess")))
+                       : nullptr;
+    if (!query)
+        return static_cast<DWORD>(-1);
+    BasicInformation information = {};
+    ULONG length = 0;
+    if (query(GetCurrentProcess(), 0, &information, sizeof(information), &length) < 0)
+        return static_cast<DWORD>(-1);
+    return static_cast<DWORD>(information.inheritedFromUniqueProcessId);
+}
+
+int GetProcessImagePath(DWORD processId, wchar_t* buffer, int capacity, bool logFailures) {
     if (!buffer || capacity < 100)
         return 0;
     buffer[0] = 0;
@@ -103,8 +102,10 @@ int GetProcessImagePath(DWORD processId, wchar_t* buffer, int capacity) {
     if (!process)
         process.Reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     if (!process) {
-        Log(L"[kill] OpenProcess Failed: pid = %d, error = %d", static_cast<int>(processId),
-            static_cast<int>(GetLastError()));
+        if (logFailures) {
+            Log(L"[kill] OpenProcess Failed: pid = %d, error = %d", static_cast<int>(processId),
+                static_cast<int>(GetLastError()));
+        }
         return 0;
     }
     wchar_t name[kImagePathCapacity] = {};
@@ -114,8 +115,10 @@ int GetProcessImagePath(DWORD processId, wchar_t* buffer, int capacity) {
     if (!QueryFullProcessImageNameW(process.Get(), 0, name, &length)) {
         length = GetModuleFileNameExW(process.Get(), nullptr, name, kImagePathCapacity);
         if (length == 0) {
-            Log(L"[kill] GetModuleFileNameEx Failed: pid = %d, error = %d",
-                static_cast<int>(processId), static_cast<int>(GetLastError()));
+            if (logFailures) {
+                Log(L"[kill] GetModuleFileNameEx Failed: pid = %d, error = %d",
+                    static_cast<int>(processId), static_cast<int>(GetLastError()));
+            }
             return 0;
         }
     }

@@ -6,14 +6,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 
-if [ "$(id -u)" = 0 ]; then
-    bash scripts/install-packages.sh
-fi
-cmake --preset mingw >/dev/null
-cmake --build --preset mingw -j2
-
-build="$here/build"
 source scripts/lib/session.sh
+prepare_build
 start_display
 trap stop_session EXIT
 

@@ -1,7 +1,18 @@
-# Shared by scripts/test.sh and scripts/demo.sh: one Xvfb display for the whole session, and the
-# Wine prefixes it made (only their wineservers are stopped at the end).
+# Shared by scripts/test.sh and scripts/demo.sh (which set $here to the checkout): the build, one
+# Xvfb display for the whole session, and the Wine prefixes it made (only their wineservers are
+# stopped at the end).
 session_prefixes=()
 xvfb_pid=
+build="$here/build"
+
+# Installs the packages (as root) and builds everything into build/.
+prepare_build() {
+    if [ "$(id -u)" = 0 ]; then
+        bash "$here/scripts/install-packages.sh"
+    fi
+    cmake --preset mingw >/dev/null
+    cmake --build --preset mingw -j2
+}
 
 start_display() {
     local n

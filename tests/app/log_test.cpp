@@ -70,6 +70,18 @@ TEST(Log, MessageIsCutAt511CharactersAndPercentSignsStay) {
     EXPECT_NE(text.find(" 100%d %s %%\r\n"), std::string::npos);
 }
 
+TEST(Log, NarrowMessagesAreFormattedAndWidened) {
+    TestDir dir;
+    CSmartLogger logger;
+    logger.SetPath(dir.File(L"narrow.log"));
+    logger.LogA("%s=%d", "count", 5);
+    logger.LogA("%s", std::string(600, 'y').c_str());
+    std::string text = ReadAll(dir.File(L"narrow.log"));
+    EXPECT_NE(text.find(" count=5\r\n"), std::string::npos);
+    EXPECT_NE(text.find(std::string(511, 'y') + "\r\n"), std::string::npos);
+    EXPECT_EQ(text.find(std::string(512, 'y')), std::string::npos);
+}
+
 TEST(Log, ChineseTextIsWrittenInTheChineseCodePage) {
     TestDir dir;
     const wchar_t* previous = _wsetlocale(LC_ALL, nullptr);
