@@ -41,10 +41,8 @@ try:
         wp.install_basic_product(channel="rovozazo")
 
     install_dir = harness.DEFAULT_INSTALL_DIR
-    launcher = harness.BUILD_DIR / "tests" / "e2e" / "launcher.exe"
     print(f"== the product's helper starts {install_dir}\\Uninstall.exe /S")
-    wp.wine(launcher, rf"{install_dir}\Uninstall.exe", "/S", timeout=300)
-    wp.wait_until(lambda: not wp.running("Uninstall.exe"), timeout=300, what="the uninstaller")
+    wp.run_silent_uninstall(install_dir, timeout=300)
 
     print(f"\n== log: {wp.log_path}")
     print(wp.log_text())

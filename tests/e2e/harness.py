@@ -24,6 +24,9 @@ UNINSTALL_EXE = DIST_DIR / "Uninstall.exe"
 SEVENZIP_DLL = DIST_DIR / "7z.dll"
 ZEMNETUL_DLL = DIST_DIR / "ZemNetUL.dll"
 PROCLIST_EXE = BUILD_DIR / "tests" / "e2e" / "proclist.exe"
+# The maker's helper that may start a silent uninstall (signed by the build), and a stranger.
+SIGNED_LAUNCHER = BUILD_DIR / "tests" / "e2e" / "launcher.exe"
+UNSIGNED_LAUNCHER = BUILD_DIR / "tests" / "e2e" / "launcher_unsigned.exe"
 
 APP_PATHS = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\kestiwp.exe"
 DEFAULT_INSTALL_DIR = r"C:\Program Files (x86)\KestiWallpaper"
@@ -131,12 +134,32 @@ class WinePrefix:
             time.sleep(interval)
         raise AssertionError(f"timed out after {timeout}s waiting for {what}")
 
-    def run_uninstaller(self, exe_win_path, *args, timeout=120):
+    def run_uninstaller(self, exe_win_path, *args, timeout=120, env=None):
         """Starts the uninstaller and waits until no Uninstall.exe runs any more (the first
-        stage exits at once; the second stage is its copy in the temporary folder)."""
-        self.wine(exe_win_path, *args, timeout=timeout)
-        self.wait_until(lambda: not self.running("Uninstall.exe"), timeout=timeout,
-                        what="the uninstaller to finish")
+        stage exits at once; the second stage is its copy in the temporary folder). Returns
+        what the programs and Wine printed, the second stage's output included."""
+        with tempfile.TemporaryFile() as out:
+            proc = subprocess.Popen(["wine", str(exe_win_path), *map(str, args)],
+                                    env=env or self.env, stdin=subprocess.DEVNULL, stdout=out,
+                                    stderr=subprocess.STDOUT)
+            proc.wait(timeout=timeout)
+            self.wait_until(lambda: not self.running("Uninstall.exe"), timeout=timeout,
+                            what="the uninstaller to finish")
+            out.seek(0)
+            return out.read().decode("utf-8", errors="replace")
+
+    def run_silent_uninstall(self, install_dir=DEFAULT_INSTALL_DIR, timeout=240, wine_debug=None):
+        """The uninstaller of `install_dir`, started silently by the maker's signed helper, as the
+        product does; returns once both stages have ended, with Wine's output (wine_debug sets
+        its WINEDEBUG channels)."""
+        env = dict(self.env, WINEDEBUG=wine_debug) if wine_debug else None
+        return self.run_uninstaller(SIGNED_LAUNCHER, install_dir.rstrip("\\") + r"\Uninstall.exe",
+                                    "/S", timeout=timeout, env=env)
+
+    def exists(self, win_path):
+        """Whether a C: path of the prefix exists; a link counts even when its target is gone."""
+        path = self.unix(win_path)
+        return path.exists() or path.is_symlink()
 
     # ---- registry ---------------------------------------------------------------------------
     def reg(self, *args, view=32):

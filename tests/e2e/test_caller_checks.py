@@ -6,15 +6,14 @@ import subprocess
 import sys
 import unittest
 
-from harness import BUILD_DIR, DEFAULT_INSTALL_DIR, SOURCE_DIR, UNINSTALL_EXE, WinePrefix, main
+from harness import (BUILD_DIR, DEFAULT_INSTALL_DIR, SOURCE_DIR, UNINSTALL_EXE,
+                     UNSIGNED_LAUNCHER, WinePrefix, main)
 
 sys.path.insert(0, str(SOURCE_DIR / "tests" / "double"))
 import service_double  # noqa: E402  (its Blowfish is the tests' own, independent of the program)
 
 INSTALL = DEFAULT_INSTALL_DIR
 TOOLS = BUILD_DIR / "tests" / "e2e"
-SIGNED_LAUNCHER = TOOLS / "launcher.exe"
-UNSIGNED_LAUNCHER = TOOLS / "launcher_unsigned.exe"
 DAMAGED = "卸载程序已被破坏，请重新下载安装后再进行卸载"
 
 
@@ -38,7 +37,7 @@ class SilentCaller(unittest.TestCase):
     def test_signed_helper_may_start_a_silent_uninstall(self):
         with WinePrefix("signedcaller") as wp:
             wp.install_basic_product(channel="  rovozazo ")  # blanks around the channel are fine
-            wp.run_uninstaller(SIGNED_LAUNCHER, rf"{INSTALL}\Uninstall.exe", "/S")
+            wp.run_silent_uninstall()
             log = wp.log_text()
             self.assertNotIn("illegal call", log)
             self.assertEqual(banners(log), 2, log)

@@ -4,21 +4,12 @@ all. Nothing is deleted and nothing is killed, not even what belongs to the prod
 import sys
 import unittest
 
-from harness import APP_PATHS, BUILD_DIR, SOURCE_DIR, WinePrefix, main
+from harness import APP_PATHS, SOURCE_DIR, WinePrefix, main
 
 sys.path.insert(0, str(SOURCE_DIR / "tests" / "fixture"))
 from install_product import RUN_KEY, UNINSTALL_KEY, install_product  # noqa: E402
 
-SIGNED_LAUNCHER = BUILD_DIR / "tests" / "e2e" / "launcher.exe"
 USER_BYTES = b"the user's own file\r\n"
-
-
-def run_silent(wp, install_dir, timeout=240):
-    """The uninstaller in `install_dir`, started silently by the maker's signed helper; returns
-    once both stages have ended."""
-    wp.wine(SIGNED_LAUNCHER, install_dir + r"\Uninstall.exe", "/S", timeout=timeout)
-    wp.wait_until(lambda: not wp.running("Uninstall.exe"), timeout=timeout,
-                  what="the uninstaller to finish")
 
 
 class DangerousInstallFolders(unittest.TestCase):
@@ -87,7 +78,7 @@ class DangerousInstallFolders(unittest.TestCase):
                 self.wp.install_basic_product(install_dir=folder, channel="rovozazo")
                 folder = folder.rstrip("\\")
                 paths = self.place_user_files(folder)
-                run_silent(self.wp, folder)
+                self.wp.run_silent_uninstall(folder)
                 log = self.wp.log_text()
                 self.assertIn(f'refuse to uninstall from "{folder}', log)
                 for line in ("start call program", "start close all processes",

@@ -12,7 +12,6 @@ from harness import BUILD_DIR, SOURCE_DIR, WinePrefix, main
 sys.path.insert(0, str(SOURCE_DIR / "tests" / "fixture"))
 from install_product import install_product  # noqa: E402
 
-SIGNED_LAUNCHER = BUILD_DIR / "tests" / "e2e" / "launcher.exe"
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 RUN_ONCE = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce"
 
@@ -23,9 +22,7 @@ class SilentUninstallAndRestart(unittest.TestCase):
         cls.wp = WinePrefix("silent-restart")
         try:
             cls.product = install_product(cls.wp)
-            cls.wp.wine(SIGNED_LAUNCHER, cls.product.path("Uninstall.exe"), "/S", timeout=240)
-            cls.wp.wait_until(lambda: not cls.wp.running("Uninstall.exe"), timeout=240,
-                              what="the uninstaller to finish")
+            cls.wp.run_silent_uninstall(cls.product.path(""))
             cls.log = cls.wp.log_text()
             _, cls.pending = cls.wp.reg("query", SESSION_MANAGER, "/v",
                                         "PendingFileRenameOperations", view=64)
@@ -45,10 +42,6 @@ class SilentUninstallAndRestart(unittest.TestCase):
     def tearDownClass(cls):
         cls.wp.close()
 
-    def exists(self, win_path):
-        path = self.wp.unix(win_path)
-        return path.exists() or path.is_symlink()
-
     def test_the_held_file_and_its_folder_were_left_to_the_pending_deletions(self):
         locked = self.product.path(r"Config\locked.dat")
         self.assertIn(f"cut {locked} to temp failed, delete by pending", self.log)
@@ -62,10 +55,10 @@ class SilentUninstallAndRestart(unittest.TestCase):
         self.assertGreaterEqual(inner, 0, self.pending)
         outer = pending.find(moved.group(1).lower(), inner + len(held))
         self.assertGreater(outer, inner, self.pending)
-        self.assertFalse(self.exists(moved.group(1)), self.pending)
+        self.assertFalse(self.wp.exists(moved.group(1)), self.pending)
 
     def test_nothing_of_the_product_is_left_after_the_restart(self):
-        self.assertFalse(self.exists(self.product.path("Config")), self.log)
+        self.assertFalse(self.wp.exists(self.product.path("Config")), self.log)
         remaining = sorted(p.name for p in self.wp.unix(self.product.install_dir).iterdir())
         self.assertEqual(remaining, ["VorIva", "user_notes.txt"], self.log)
 
@@ -74,7 +67,7 @@ class SilentUninstallAndRestart(unittest.TestCase):
                      self.product.sibling_dir + r"\helper.exe", self.product.outside_file,
                      self.product.appdata + r"\kestiwp\settings.dat"):
             with self.subTest(path):
-                self.assertTrue(self.exists(path))
+                self.assertTrue(self.wp.exists(path))
 
     def test_no_batch_was_needed(self):
         # Every deferred deletion could be scheduled, so no RunOnce batch was written.

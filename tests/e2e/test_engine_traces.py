@@ -4,9 +4,7 @@ folders that must never be treated as the product's."""
 import os
 import re
 import shutil
-import subprocess
 import sys
-import tempfile
 import unittest
 from pathlib import Path
 
@@ -16,7 +14,6 @@ sys.path.insert(0, str(SOURCE_DIR / "tests" / "fixture"))
 from install_product import (CHANNEL, RUN_KEY, SHORTCUT, START_MENU_FOLDER,  # noqa: E402
                              UNINSTALL_KEY, APP_PATHS, install_product)
 
-SIGNED_LAUNCHER = BUILD_DIR / "tests" / "e2e" / "launcher.exe"
 INSTALL = DEFAULT_INSTALL_DIR
 STEP_LINES = [
     "start call program",
@@ -38,15 +35,7 @@ STEP_LINES = [
 def run_silent(wp, install_dir=INSTALL, timeout=240):
     """Starts the uninstaller silently through the maker's signed helper and waits for both
     stages. Returns the progress values the worker published (its debugger output)."""
-    env = dict(wp.env, WINEDEBUG="-all,warn+debugstr")
-    with tempfile.TemporaryFile() as out:
-        proc = subprocess.Popen(["wine", str(SIGNED_LAUNCHER), install_dir.rstrip("\\") + r"\Uninstall.exe", "/S"],
-                                env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=out)
-        proc.wait(timeout=timeout)
-        wp.wait_until(lambda: not wp.running("Uninstall.exe"), timeout=timeout,
-                      what="the uninstaller to finish")
-        out.seek(0)
-        text = out.read().decode("utf-8", errors="replace")
+    text = wp.run_silent_uninstall(install_dir, timeout, wine_debug="-all,warn+debugstr")
     return [int(v) for v in re.findall(r'"nProgress=(\d+)\\n"', text)]
 
 
@@ -78,9 +67,6 @@ class SilentUninstall(unittest.TestCase):
     def tearDownClass(cls):
         cls.wp.close()
 
-    def exists(self, win_path):
-        return self.wp.unix(win_path).exists() or self.wp.unix(win_path).is_symlink()
-
     def test_steps_are_logged_in_order(self):
         self.assertIsNone(in_order(self.log, STEP_LINES), self.log)
         self.assertNotIn("refuse to uninstall", self.log)
@@ -99,14 +85,14 @@ class SilentUninstall(unittest.TestCase):
                          "Utils", "wallpaperhelper", "update", "plugin", "log", "DynWp",
                          r"Config\readonly.dat", r"Config\settings.tmp", "Uninstall.exe"):
             with self.subTest(relative):
-                self.assertFalse(self.exists(self.product.path(relative)), self.log)
+                self.assertFalse(self.wp.exists(self.product.path(relative)), self.log)
 
     def test_what_is_not_the_products_stays(self):
         for path in (self.product.path("user_notes.txt"), self.product.path(r"VorIva\VorIva.exe"),
                      self.product.sibling_dir + r"\helper.exe", self.product.outside_file,
                      self.product.appdata + r"\kestiwp\settings.dat"):
             with self.subTest(path):
-                self.assertTrue(self.exists(path))
+                self.assertTrue(self.wp.exists(path))
         self.assertEqual(self.log.count("File NOT exists in xml: USER_NOTES.TXT"), 2, self.log)
 
     def test_vor_iva_and_the_sibling_folders_process_still_run(self):
@@ -153,7 +139,7 @@ class SilentUninstall(unittest.TestCase):
                      self.product.start_menu + "\\" + START_MENU_FOLDER,
                      self.product.appdata + r"\kestiwp\cef_cache"):
             with self.subTest(path):
-                self.assertFalse(self.exists(path))
+                self.assertFalse(self.wp.exists(path))
 
     def test_product_modules_were_called_with_their_arguments(self):
         def called(kind, image, *args):

@@ -4,10 +4,8 @@ and a corrupted stored value replaced with the old one kept aside."""
 import struct
 import unittest
 
-from harness import BUILD_DIR, DEFAULT_INSTALL_DIR, WinePrefix, main
+from harness import WinePrefix, main
 
-INSTALL = DEFAULT_INSTALL_DIR
-SIGNED_LAUNCHER = BUILD_DIR / "tests" / "e2e" / "launcher.exe"
 MID_KEY = r"HKLM\Software\ZemSafe\Liveup"
 M2_KEY = r"HKLM\SOFTWARE\Quorvane"
 
@@ -74,7 +72,7 @@ def crc8(data: bytes) -> int:
 class MachineIds(unittest.TestCase):
     def run_silent(self, wp):
         wp.install_basic_product(channel="rovozazo")
-        wp.run_uninstaller(SIGNED_LAUNCHER, rf"{INSTALL}\Uninstall.exe", "/S")
+        wp.run_silent_uninstall()
         return wp.log_text()
 
     def assert_valid_mid(self, stored):

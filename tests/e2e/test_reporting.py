@@ -6,14 +6,11 @@ import sys
 import time
 import unittest
 
-from harness import (BUILD_DIR, DEFAULT_INSTALL_DIR, SOURCE_DIR, UNINSTALL_EXE, ServiceDouble,
-                     WinePrefix, main)
+from harness import SOURCE_DIR, UNINSTALL_EXE, ServiceDouble, WinePrefix, main
 
 sys.path.insert(0, str(SOURCE_DIR / "tests" / "double"))
 import service_double  # noqa: E402  (its Blowfish is the tests' own, independent of the program)
 
-INSTALL = DEFAULT_INSTALL_DIR
-LAUNCHER = BUILD_DIR / "tests" / "e2e" / "launcher.exe"
 TEMPLATE_KEYS = ["ptype", "pid", "type", "action", "appver", "mid", "mid2"]
 OEM_PARENT = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Zemwpapp.exe"
 
@@ -27,7 +24,7 @@ def install(wp):
 
 def silent_uninstall(wp, timeout=180):
     started = time.monotonic()
-    wp.run_uninstaller(LAUNCHER, rf"{INSTALL}\Uninstall.exe", "/S", timeout=timeout)
+    wp.run_silent_uninstall(timeout=timeout)
     return time.monotonic() - started
 
 
