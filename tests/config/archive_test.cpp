@@ -17,13 +17,14 @@
 #include "config/seven_zip_client.h"
 #include "config/setup_config.h"
 #include "tests/config/test_support.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
 using config_test::ListDir;
 using config_test::ReadBytes;
 using config_test::ResourceBytes;
-using config_test::ScratchDir;
+using test_support::TempFolder;
 
 const wchar_t kConfigType[] = L"SETUPCONFIG";
 constexpr int kShippedConfigId = 209;
@@ -41,7 +42,7 @@ class NewTempEntries {
     ~NewTempEntries() {
         for (const std::wstring& name : Names()) {
             if (!before_.count(name))
-                config_test::RemoveTree(path::Join(path::TempDir(), name));
+                test_support::RemoveTree(path::Join(path::TempDir(), name));
         }
     }
     static std::set<std::wstring> Names() {
@@ -84,7 +85,7 @@ class ArchiveTest : public ::testing::Test {
         return file;
     }
 
-    ScratchDir dir_;
+    TempFolder dir_;
     std::vector<BYTE> shipped_;
 };
 
@@ -158,7 +159,7 @@ TEST_F(ArchiveTest, LoadsTheShippedConfiguration) {
     EXPECT_EQ(roots->GetCount(), 51);
     EXPECT_TRUE(roots->Contains(L"uninstall.exe"));
     EXPECT_TRUE(roots->Contains(L"UTILS"));
-    config_test::RemoveTree(extracted);
+    test_support::RemoveTree(extracted);
 }
 
 TEST_F(ArchiveTest, AProjectNameNotInTheArchiveFailsButKeepsTheFolder) {
@@ -168,7 +169,7 @@ TEST_F(ArchiveTest, AProjectNameNotInTheArchiveFailsButKeepsTheFolder) {
     std::wstring extracted = config.GetExtractDir();
     ASSERT_FALSE(extracted.empty());
     EXPECT_TRUE(path::FileExists(path::Join(extracted, L"bizhi.vrnprj")));
-    config_test::RemoveTree(extracted);
+    test_support::RemoveTree(extracted);
 }
 
 TEST_F(ArchiveTest, DamagedResourcesFailTheLoad) {
@@ -186,7 +187,7 @@ TEST_F(ArchiveTest, DamagedResourcesFailTheLoad) {
 }
 
 TEST_F(ArchiveTest, DamagedArchivesFailWithoutPassingOffPartialFiles) {
-    ScratchDir good;
+    TempFolder good;
     ASSERT_EQ(config::Extract7z(WriteArchive(L"good.7z", shipped_), good.Path(), nullptr), 0);
 
     std::vector<BYTE> flipped = ResourceBytes(config_test::kCorruptConfigId, kConfigType);
@@ -214,8 +215,8 @@ TEST_F(ArchiveTest, DamagedArchivesFailWithoutPassingOffPartialFiles) {
         EXPECT_EQ(
             config::Extract7zFromMemory(c.bytes.data(), c.bytes.size(), dir_ / L"mem", nullptr),
             -1);
-        config_test::RemoveTree(out);
-        config_test::RemoveTree(dir_ / L"mem");
+        test_support::RemoveTree(out);
+        test_support::RemoveTree(dir_ / L"mem");
     }
     EXPECT_EQ(config::Extract7z(dir_ / L"missing.7z", dir_ / L"out", nullptr), -1);
 }

@@ -7,10 +7,11 @@
 #include "base/path.h"
 #include "config/seven_zip.h"
 #include "tests/config/test_support.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
-using config_test::ScratchDir;
+using test_support::TempFolder;
 
 TEST(LoadEngine, RefusesMissingAndDamagedDllsThenKeepsTheRealOne) {
     ASSERT_FALSE(config::IsEngineLoaded());
@@ -18,7 +19,7 @@ TEST(LoadEngine, RefusesMissingAndDamagedDllsThenKeepsTheRealOne) {
     std::vector<BYTE> bytes = config_test::ReadBytes(real);
     ASSERT_GT(bytes.size(), 4096u) << "7z.dll must lie beside the test";
 
-    ScratchDir dir;
+    TempFolder dir;
     std::vector<BYTE> garbage(bytes.begin(), bytes.begin() + 2);  // "MZ" and nothing else
     garbage.resize(64 * 1024, 0xCC);
     std::vector<BYTE> headerless(bytes);

@@ -7,11 +7,12 @@
 #include "base/path.h"
 #include "config/resource_unpack.h"
 #include "tests/config/test_support.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
 using config_test::ReadBytes;
-using config_test::ScratchDir;
+using test_support::TempFolder;
 
 std::vector<BYTE> Pattern(size_t size) {
     std::vector<BYTE> bytes(size);
@@ -25,7 +26,7 @@ TEST(ResourceUnpack, WritesWholeChunksAndTheRemainder) {
         size_t size;
         int chunks;
     } const kCases[] = {{0, 0}, {1, 1}, {4095, 1}, {4096, 1}, {4097, 2}, {8192, 2}, {8193, 3}};
-    ScratchDir dir;
+    TempFolder dir;
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.size);
         std::vector<BYTE> data = Pattern(c.size);
@@ -48,7 +49,7 @@ TEST(ResourceUnpack, CopiesResourcesOfExactChunkSizes) {
         int size;
         int chunks;
     } const kCases[] = {{config_test::kBlob4096Id, 4096, 1}, {config_test::kBlob4097Id, 4097, 2}};
-    ScratchDir dir;
+    TempFolder dir;
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.size);
         CResourceUnpack unpack;
@@ -72,7 +73,7 @@ TEST(ResourceUnpack, FailsWithoutAResourceOrAWritableFile) {
     EXPECT_FALSE(unpack.ExtractTo(directory, true));
     EXPECT_TRUE(directory.empty());
 
-    ScratchDir dir;
+    TempFolder dir;
     std::vector<BYTE> data = Pattern(10);
     unpack.InitFromMemory(data.data(), 10);
     EXPECT_FALSE(unpack.WriteTo(dir / L"no\\such\\folder\\x.bin"));
@@ -100,14 +101,14 @@ TEST(CabinetExtraction, WritesOnlyEntriesThatStayInside) {
     EXPECT_EQ(std::string(good.begin(), good.end()), "good cabinet entry\r\n");
     EXPECT_FALSE(path::Exists(path::Join(parent, L"cab_escape.txt")));
     EXPECT_FALSE(path::Exists(L"C:\\cab_escape_drive.txt"));
-    config_test::RemoveTree(out);
+    test_support::RemoveTree(out);
 }
 
 TEST(CabinetExtraction, FailsOnADamagedCabinet) {
     std::vector<BYTE> cab = config_test::ResourceBytes(config_test::kHostileCabinetId, RT_RCDATA);
     ASSERT_GT(cab.size(), 40u);
     cab.resize(40);  // the header promises entries that are not there
-    ScratchDir dir;
+    TempFolder dir;
     std::wstring file = dir / L"cut.cab";
     ASSERT_TRUE(config_test::WriteBytes(file, cab.data(), cab.size()));
     EXPECT_FALSE(config::ExtractCabinet(file, dir / L"out"));

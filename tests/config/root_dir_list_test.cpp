@@ -5,14 +5,15 @@
 
 #include "config/root_dir_list.h"
 #include "tests/config/test_support.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
-using config_test::ScratchDir;
 using config_test::WriteUtf16File;
+using test_support::TempFolder;
 
 TEST(RootDirList, LaterSpellingOfANameWins) {
-    ScratchDir dir;
+    TempFolder dir;
     std::wstring file = dir / L"roots.xml";
     ASSERT_TRUE(WriteUtf16File(file,
                                LR"(<?xml version="1.0" encoding="UTF-16"?>
@@ -38,7 +39,7 @@ TEST(RootDirList, LaterSpellingOfANameWins) {
 }
 
 TEST(RootDirList, LooksUpAndRemovesWithoutRegardToCase) {
-    ScratchDir dir;
+    TempFolder dir;
     std::wstring file = dir / L"roots.xml";
     ASSERT_TRUE(WriteUtf16File(file,
                                LR"(<RootDirFiles><Dir><Item Name="Utils"/></Dir>
@@ -57,7 +58,7 @@ TEST(RootDirList, LooksUpAndRemovesWithoutRegardToCase) {
 }
 
 TEST(RootDirList, GetItemOutOfRangeLeavesTheRecordAlone) {
-    ScratchDir dir;
+    TempFolder dir;
     std::wstring file = dir / L"roots.xml";
     ASSERT_TRUE(
         WriteUtf16File(file, L"<RootDirFiles><Dir><Item Name=\"a\"/></Dir></RootDirFiles>"));
@@ -74,7 +75,7 @@ TEST(RootDirList, GetItemOutOfRangeLeavesTheRecordAlone) {
 }
 
 TEST(RootDirList, FailedLoadsKeepTheirReasons) {
-    ScratchDir dir;
+    TempFolder dir;
     CUninstallRootDirList list;
     EXPECT_FALSE(list.LoadFromFile(nullptr));
     EXPECT_FALSE(list.LoadFromFile((dir / L"missing.xml").c_str()));

@@ -5,6 +5,7 @@
 #include "config/seven_zip.h"
 #include "config/xml_archive.h"
 #include "tests/config/test_support.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -108,7 +109,7 @@ TEST(IsSafeRelativePath, RefusesEveryWayOut) {
 }
 
 TEST(JoinInside, KeepsResultsBelowTheDirectory) {
-    config_test::ScratchDir dir;
+    test_support::TempFolder dir;
     EXPECT_EQ(config::JoinInside(dir.Path(), L"a\\b.txt"), dir / L"a\\b.txt");
     EXPECT_EQ(config::JoinInside(dir.Path() + L"\\", L"b.txt"), dir / L"b.txt");
     EXPECT_EQ(config::JoinInside(dir.Path(), L"..\\b.txt"), L"");

@@ -8,11 +8,12 @@
 
 #include "config/setup_config.h"
 #include "tests/config/test_support.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
-using config_test::ScratchDir;
 using config_test::WriteUtf16File;
+using test_support::TempFolder;
 
 const wchar_t kRootList[] =
     LR"(<?xml version="1.0" encoding="UTF-16"?>
@@ -46,7 +47,7 @@ class SetupProject : public ::testing::Test {
         return config_.LoadProject(WriteProject(body));
     }
 
-    ScratchDir dir_;
+    TempFolder dir_;
     CSetupConfig config_;
 };
 

@@ -23,44 +23,6 @@ class ComEnvironment : public ::testing::Environment {
 
 }  // namespace
 
-ScratchDir::ScratchDir() : path_(path::FreeTempName(path::TempDir())) {
-    CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-ScratchDir::~ScratchDir() {
-    RemoveTree(path_);
-}
-
-std::wstring ScratchDir::operator/(std::wstring_view name) const {
-    return path::Join(path_, name);
-}
-
-void RemoveTree(const std::wstring& dir) {
-    if (dir.empty())
-        return;
-    if (!path::DirExists(dir)) {
-        SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(dir.c_str());
-        return;
-    }
-    WIN32_FIND_DATAW data;
-    base::FindHandle find(FindFirstFileW(path::Join(dir, L"*").c_str(), &data));
-    if (find.IsValid()) {
-        do {
-            std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring full = path::Join(dir, name);
-            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(full);
-            else
-                DeleteFileW(full.c_str());
-        } while (FindNextFileW(find.Get(), &data));
-    }
-    RemoveDirectoryW(dir.c_str());
-}
-
 bool WriteUtf16File(const std::wstring& path, std::wstring_view text) {
     std::wstring content = L"\xFEFF";
     content += text;

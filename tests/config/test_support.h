@@ -1,4 +1,4 @@
-// Helpers shared by the configuration tests: COM on the test thread, a scratch folder, files.
+// Helpers shared by the configuration tests: COM on the test thread, files and resources.
 #pragma once
 
 #include <windows.h>
@@ -18,22 +18,6 @@ constexpr int kHostileCabinetId = 5;     // RCDATA: cabinet with escaping entry 
 constexpr int kCorruptConfigId = 210;    // SETUPCONFIG: shipped archive, one packed byte flipped
 constexpr int kTruncatedConfigId = 211;  // SETUPCONFIG: shipped archive, cut short
 
-// A fresh folder in the temporary directory, removed with everything in it at destruction.
-class ScratchDir {
-  public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::wstring& Path() const { return path_; }
-    std::wstring operator/(std::wstring_view name) const;
-
-  private:
-    std::wstring path_;
-};
-
-// Removes a file, or a folder with everything in it.
-void RemoveTree(const std::wstring& path);
 // UTF-16 LE with a byte-order mark, as the product's tools write XML.
 bool WriteUtf16File(const std::wstring& path, std::wstring_view text);
 bool WriteBytes(const std::wstring& path, const void* data, size_t size);

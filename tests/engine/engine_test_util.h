@@ -6,27 +6,13 @@
 
 #include <string>
 
+#include "tests/support/temp_folder.h"
+
 namespace engine_test {
 
-// A fresh folder under the temporary folder, removed with its contents at the end. The removal
-// never enters a junction, so a test that points one at a second folder cannot lose that one.
-class TempFolder {
-  public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::wstring& Path() const { return path_; }
-    // <folder>\<relative>, with the folders on the way created.
-    std::wstring Dir(const std::wstring& relative) const;
-    std::wstring File(const std::wstring& relative, const char* text = "x") const;
-    // Removes a tree the test made elsewhere (without entering junctions).
-    static void RemoveTreeForTest(const std::wstring& folder);
-
-  private:
-    std::wstring path_;
-};
+// Its removal never enters a junction, so a test that points one at a second folder cannot lose
+// that folder's contents.
+using test_support::TempFolder;
 
 bool Exists(const std::wstring& path);
 // Makes `link` a junction to `target`; false where the system cannot (the tests then skip).

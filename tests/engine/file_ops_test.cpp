@@ -6,6 +6,7 @@
 #include "base/strings.h"
 #include "engine/file_ops.h"
 #include "engine_test_util.h"
+#include "tests/support/temp_folder.h"
 
 using engine_test::Exists;
 using engine_test::TempFolder;
@@ -303,7 +304,7 @@ TEST(WriteRunOnceBatch, SchedulesAMovedFolderWithEverythingInIt) {
     // Children before their folder: the system deletes them in this order at the next start.
     for (const wchar_t* relative : {L"\\deep\\left.dat", L"\\deep", L""})
         EXPECT_TRUE(PendingDeletionNames(moved + relative)) << base::ToUtf8(moved + relative);
-    engine_test::TempFolder::RemoveTreeForTest(moved);
+    test_support::RemoveTree(moved);
 }
 
 TEST(RunOnceBatch, CreatesItsFileOnTheFirstLineOnly) {

@@ -44,7 +44,7 @@ class Project {
     Project(const test::TempFolder& folder, const std::wstring& elements) {
         // The project is read through MSXML, a COM class.
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        std::wstring dir = folder.Make(L"project");
+        std::wstring dir = folder.Dir(L"project");
         WriteUtf16(path::Join(dir, L"roots.xml"),
                    L"<RootDirFiles><Dir><Item Name=\"lpi\"/></Dir><File/></RootDirFiles>");
         WriteUtf16(path::Join(dir, L"p.vrnprj"),
@@ -387,7 +387,7 @@ TEST(CallRunList, CallsEachListedModuleByItsKindAndHonoursRegtest) {
     if (list.Preexisting())
         GTEST_SKIP() << "the product is installed on this machine";
     test::TempFolder root;
-    std::wstring dir = root.Make(L"Wp");
+    std::wstring dir = root.Dir(L"Wp");
     test::CopyFixture(kSignedProgram, dir + L"\\update\\clean.exe");
     test::CopyFixture(kSignedInterface, dir + L"\\plugin\\signed.dll");
     test::CopyFixture(kUnsignedInterface, dir + L"\\plugin\\unsigned.dll");
@@ -427,7 +427,7 @@ TEST(CallFilePe, CallsSignedDllsAndProgramsWithTheUninstallArguments) {
     if (list.Preexisting())
         GTEST_SKIP() << "the product is installed on this machine";
     test::TempFolder root;
-    std::wstring dir = root.Make(L"Wp");
+    std::wstring dir = root.Dir(L"Wp");
     test::CopyFixture(kSigned, dir + L"\\lpi\\pe.dll");
     test::CopyFixture(kSignedProgram, dir + L"\\lpi\\pe.exe");
     test::CopyFixture(kUnsigned, dir + L"\\lpi\\unsigned.dll");

@@ -372,11 +372,11 @@ class RegisteredFilesTest : public testing::Test {
 
 TEST_F(RegisteredFilesTest, RemovesListedFilesAndFoldersAndRefusesNamesOutsideTheFolder) {
     test::TempFolder root;
-    std::wstring install = root.Make(L"Wp");
+    std::wstring install = root.Dir(L"Wp");
     std::wstring listedFile = root.File(L"Wp\\data\\listed.dat");
     std::wstring readOnly = root.File(L"Wp\\data\\readonly.dat");
     SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
-    std::wstring listedTree = root.Make(L"Wp\\cache\\deep\\deeper");
+    std::wstring listedTree = root.Dir(L"Wp\\cache\\deep\\deeper");
     root.File(L"Wp\\cache\\deep\\deeper\\x.bin");
     std::wstring kept = root.File(L"Wp\\data\\not_listed.dat");
     std::wstring outside = root.File(L"outside.txt");
@@ -405,7 +405,7 @@ TEST_F(RegisteredFilesTest, RemovesListedFilesAndFoldersAndRefusesNamesOutsideTh
 
 TEST_F(RegisteredFilesTest, LinksAreRemovedButNeverWalkedThrough) {
     test::TempFolder root;
-    std::wstring install = root.Make(L"Wp");
+    std::wstring install = root.Dir(L"Wp");
     std::wstring precious = root.File(L"user\\letter.txt");
     std::wstring link = path::Join(install, L"linked");
     if (!test::MakeJunction(link, path::Join(root.Path(), L"user")))
@@ -426,7 +426,7 @@ TEST_F(RegisteredFilesTest, LinksAreRemovedButNeverWalkedThrough) {
 
 TEST_F(RegisteredFilesTest, ALockedFileLandsInLeftoversOnce) {
     test::TempFolder root;
-    std::wstring install = root.Make(L"Wp");
+    std::wstring install = root.Dir(L"Wp");
     std::wstring locked = root.File(L"Wp\\locked.dat");
     HANDLE holder =
         CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -16,29 +16,6 @@
 namespace test {
 namespace {
 
-void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = folder + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                RemoveTree(child);
-            else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveDirectoryW(child.c_str());
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
 std::wstring ReadUtf8(const std::wstring& path, bool ansi) {
     std::ifstream in(path.c_str(), std::ios::binary);
     std::stringstream buffer;
@@ -47,29 +24,6 @@ std::wstring ReadUtf8(const std::wstring& path, bool ansi) {
 }
 
 }  // namespace
-
-TempFolder::TempFolder() {
-    path_ = path::FreeTempName(path::TempDir());
-    CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-TempFolder::~TempFolder() {
-    RemoveTree(path_);
-}
-
-std::wstring TempFolder::Make(const std::wstring& relative) const {
-    std::wstring full = path::Join(path_, relative);
-    SHCreateDirectoryExW(nullptr, full.c_str(), nullptr);
-    return full;
-}
-
-std::wstring TempFolder::File(const std::wstring& relative, const std::string& content) const {
-    std::wstring full = path::Join(path_, relative);
-    SHCreateDirectoryExW(nullptr, path::DirName(full).c_str(), nullptr);
-    std::ofstream out(full.c_str(), std::ios::binary);
-    out << content;
-    return full;
-}
 
 ScopedKey::ScopedKey(HKEY root, std::wstring subKey) : root_(root), subKey_(std::move(subKey)) {
     preexisting_ = KeyExists(root_, subKey_.c_str());

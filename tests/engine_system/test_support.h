@@ -7,23 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_folder.h"
+
 namespace test {
 
-// A fresh folder under the temporary folder, removed with everything in it at the end.
-class TempFolder {
-  public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::wstring& Path() const { return path_; }
-    // <folder>\<relative>, with its parent folders made.
-    std::wstring Make(const std::wstring& relative) const;
-    std::wstring File(const std::wstring& relative, const std::string& content = "x") const;
-
-  private:
-    std::wstring path_;
-};
+using test_support::TempFolder;
 
 // Creates HKLM or HKCU <subKey> (the program's own view) and deletes it with its sub-keys at the
 // end. `preexisting` tells whether it was there before; tests that would clobber a real install

@@ -18,43 +18,18 @@
 #include "sysinfo/machine_id.h"
 #include "tests/report/double_client.h"
 #include "tests/report/report_fixtures.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
 using double_client::RecordedRequest;
+using test_support::TempFolder;
 
 constexpr char kReportKey[] = "e4a71d05-6b3c-4f82-8d19-07c3fb52e6a8";
 
 std::wstring BuiltLibrary() {
     return path::Join(path::ModuleDir(), L"ZemNetUL.dll");
 }
-
-// A folder of the test's own under the temporary directory, removed with what it holds.
-class ScratchDir {
-  public:
-    ScratchDir() : path_(path::FreeTempName(path::TempDir())) {
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ~ScratchDir() {
-        for (const std::wstring& file : files_)
-            DeleteFileW(file.c_str());
-        RemoveDirectoryW(path_.c_str());
-    }
-    std::wstring Write(const wchar_t* name, const std::string& bytes) {
-        std::wstring file = path::Join(path_, name);
-        HANDLE handle =
-            CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-        CloseHandle(handle);
-        files_.push_back(file);
-        return file;
-    }
-
-  private:
-    std::wstring path_;
-    std::vector<std::wstring> files_;
-};
 
 std::string ReadAll(const std::wstring& file) {
     std::string bytes;
@@ -94,7 +69,7 @@ class HttpLibraryTest : public testing::Test {
 TEST_F(HttpLibraryTest, OnlyASignedLibraryIsBound) {
     GetMid();  // the identifiers' first computation may take a while: not part of the timing
     GetMid2();
-    ScratchDir scratch;
+    TempFolder scratch;
     std::string genuine = ReadAll(BuiltLibrary());
     ASSERT_GT(genuine.size(), 4096u);
     std::string tampered = genuine;
@@ -105,8 +80,8 @@ TEST_F(HttpLibraryTest, OnlyASignedLibraryIsBound) {
         bool loads;
     } cases[] = {
         {"missing", path::Join(path::TempDir(), L"no-such-dir\\ZemNetUL.dll"), false},
-        {"unsigned", scratch.Write(L"unsigned.dll", ReadAll(path::ModulePath())), false},
-        {"tampered", scratch.Write(L"tampered.dll", tampered), false},
+        {"unsigned", scratch.File(L"unsigned.dll", ReadAll(path::ModulePath())), false},
+        {"tampered", scratch.File(L"tampered.dll", tampered), false},
         {"signed", BuiltLibrary(), true},
     };
     for (const Case& c : cases) {
