@@ -6,6 +6,9 @@
 
 #include <string>
 
+#include "base/path.h"
+#include "tests/support/junction.h"
+
 #include "tests/support/temp_folder.h"
 
 namespace engine_test {
@@ -14,9 +17,8 @@ namespace engine_test {
 // that folder's contents.
 using test_support::TempFolder;
 
-bool Exists(const std::wstring& path);
-// Makes `link` a junction to `target`; false where the system cannot (the tests then skip).
-bool MakeJunction(const std::wstring& link, const std::wstring& target);
+using path::Exists;
+using test_support::MakeJunction;
 
 // Sends the log to a file of its own for the life of the object and reads it back.
 class LogCapture {

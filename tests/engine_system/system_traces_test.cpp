@@ -270,7 +270,7 @@ TEST(Autorun, RemoveAutorunSwitchesTheSettingAndRemovesEveryValue) {
 TEST(Autorun, RemoveAutorunCreatesNoSettingsFile) {
     test::TempFolder install;
     engine::RemoveAutorun(install.Path());
-    EXPECT_FALSE(test::PathExists(path::Join(install.Path(), L"config.set")));
+    EXPECT_FALSE(path::Exists(path::Join(install.Path(), L"config.set")));
 }
 
 // ---- shortcuts ---------------------------------------------------------------------------
@@ -282,7 +282,7 @@ TEST(Shortcuts, DesktopLinksOfAllUsersAndTheUserGoAndOtherLinksStay) {
         std::wstring desktop = ShellFolder(csidl);
         ASSERT_FALSE(desktop.empty());
         std::wstring link = path::Join(desktop, engine::kShortcutFileName);
-        if (test::PathExists(link))
+        if (path::Exists(link))
             GTEST_SKIP() << "the product's own shortcut is present on this machine";
         links.push_back(link);
         others.push_back(path::Join(desktop, L"engine-system-test-other.lnk"));
@@ -299,9 +299,9 @@ TEST(Shortcuts, DesktopLinksOfAllUsersAndTheUserGoAndOtherLinksStay) {
     engine::RemoveDesktopShortcuts();
 
     for (const auto& file : links)
-        EXPECT_FALSE(test::PathExists(file)) << testing::PrintToString(file);
+        EXPECT_FALSE(path::Exists(file)) << testing::PrintToString(file);
     for (const auto& file : others) {
-        EXPECT_TRUE(test::PathExists(file));
+        EXPECT_TRUE(path::Exists(file));
         DeleteFileW(file.c_str());
     }
 }
@@ -309,7 +309,7 @@ TEST(Shortcuts, DesktopLinksOfAllUsersAndTheUserGoAndOtherLinksStay) {
 TEST(Shortcuts, StartMenuFolderGoesWithEverythingInIt) {
     std::wstring folder =
         path::Join(ShellFolder(CSIDL_COMMON_PROGRAMS), engine::kStartMenuFolderName);
-    if (test::PathExists(folder))
+    if (path::Exists(folder))
         GTEST_SKIP() << "the product's own start-menu folder is present on this machine";
     std::wstring sibling = folder + L" Tools";  // shares the name's start, is not the product's
     SHCreateDirectoryExW(nullptr, path::Join(folder, L"sub").c_str(), nullptr);
@@ -321,8 +321,8 @@ TEST(Shortcuts, StartMenuFolderGoesWithEverythingInIt) {
 
     engine::RemoveStartMenuFolder();
 
-    EXPECT_FALSE(test::PathExists(folder));
-    EXPECT_TRUE(test::PathExists(path::Join(sibling, L"c.lnk")));
+    EXPECT_FALSE(path::Exists(folder));
+    EXPECT_TRUE(path::Exists(path::Join(sibling, L"c.lnk")));
     DeleteFileW(path::Join(sibling, L"c.lnk").c_str());
     RemoveDirectoryW(sibling.c_str());
 }
@@ -330,7 +330,7 @@ TEST(Shortcuts, StartMenuFolderGoesWithEverythingInIt) {
 TEST(Shortcuts, AStartMenuFolderThatIsALinkGoesWithoutWhatItPointsTo) {
     std::wstring folder =
         path::Join(ShellFolder(CSIDL_COMMON_PROGRAMS), engine::kStartMenuFolderName);
-    if (test::PathExists(folder))
+    if (path::Exists(folder))
         GTEST_SKIP() << "the product's own start-menu folder is present on this machine";
     test::TempFolder user;
     std::wstring precious = user.File(L"letters\\letter.txt");
@@ -339,8 +339,8 @@ TEST(Shortcuts, AStartMenuFolderThatIsALinkGoesWithoutWhatItPointsTo) {
 
     engine::RemoveStartMenuFolder();
 
-    EXPECT_TRUE(test::PathExists(precious));
-    EXPECT_FALSE(test::PathExists(folder));
+    EXPECT_TRUE(path::Exists(precious));
+    EXPECT_FALSE(path::Exists(folder));
     RemoveDirectoryW(folder.c_str());
 }
 
@@ -392,13 +392,13 @@ TEST_F(RegisteredFilesTest, RemovesListedFilesAndFoldersAndRefusesNamesOutsideTh
 
     engine::RemoveRegisteredFiles(install, kListKey, leftovers);
 
-    EXPECT_FALSE(test::PathExists(listedFile));
-    EXPECT_FALSE(test::PathExists(readOnly));
-    EXPECT_FALSE(test::PathExists(listedTree));
-    EXPECT_FALSE(test::PathExists(path::Join(install, L"cache")));
-    EXPECT_TRUE(test::PathExists(kept));
-    EXPECT_TRUE(test::PathExists(outside));
-    EXPECT_TRUE(test::PathExists(sibling));
+    EXPECT_FALSE(path::Exists(listedFile));
+    EXPECT_FALSE(path::Exists(readOnly));
+    EXPECT_FALSE(path::Exists(listedTree));
+    EXPECT_FALSE(path::Exists(path::Join(install, L"cache")));
+    EXPECT_TRUE(path::Exists(kept));
+    EXPECT_TRUE(path::Exists(outside));
+    EXPECT_TRUE(path::Exists(sibling));
     EXPECT_TRUE(leftovers.empty());
     EXPECT_EQ(log.Count(L"refuse registered file outside the install folder"), 3);
 }
@@ -418,8 +418,8 @@ TEST_F(RegisteredFilesTest, LinksAreRemovedButNeverWalkedThrough) {
 
     engine::RemoveRegisteredFiles(install, kListKey, leftovers);
 
-    EXPECT_TRUE(test::PathExists(precious));
-    EXPECT_FALSE(test::PathExists(link));
+    EXPECT_TRUE(path::Exists(precious));
+    EXPECT_FALSE(path::Exists(link));
     EXPECT_TRUE(log.Contains(L"refuse registered file behind a link: linked\\letter.txt"));
     RemoveDirectoryW(link.c_str());
 }
@@ -451,13 +451,13 @@ TEST_F(RegisteredFilesTest, NothingHappensWithoutAnInstallFolderOrAList) {
     engine::RemoveRegisteredFiles(L"", kListKey, leftovers);
     engine::RemoveRegisteredFiles(path::Join(root.Path(), L"missing"), kListKey, leftovers);
     engine::RemoveRegisteredFiles(root.Path(), L"SOFTWARE\\EngineSystemTests\\none", leftovers);
-    EXPECT_TRUE(test::PathExists(file));
+    EXPECT_TRUE(path::Exists(file));
     EXPECT_TRUE(leftovers.empty());
 }
 
 TEST(LegacyUninstaller, TheFoldersGoOnlyWhenEmpty) {
     std::wstring zem = path::Join(ShellFolder(CSIDL_PROGRAM_FILES), L"Zem");
-    if (test::PathExists(zem))
+    if (path::Exists(zem))
         GTEST_SKIP() << "the maker's older product is present on this machine";
     std::wstring zembizhi = path::Join(zem, L"Zembizhi");
     std::wstring uninstaller = path::Join(zembizhi, L"Uninstall.exe");
@@ -476,10 +476,10 @@ TEST(LegacyUninstaller, TheFoldersGoOnlyWhenEmpty) {
 
         engine::RemoveLegacyUninstaller();
 
-        EXPECT_FALSE(test::PathExists(uninstaller));
-        EXPECT_FALSE(test::PathExists(zembizhi));
-        EXPECT_EQ(test::PathExists(zem), c.zemStays);
-        EXPECT_EQ(test::PathExists(other), c.withOtherFile);
+        EXPECT_FALSE(path::Exists(uninstaller));
+        EXPECT_FALSE(path::Exists(zembizhi));
+        EXPECT_EQ(path::Exists(zem), c.zemStays);
+        EXPECT_EQ(path::Exists(other), c.withOtherFile);
         DeleteFileW(other.c_str());
         RemoveDirectoryW(zem.c_str());
     }

@@ -118,43 +118,6 @@ void CopyFixture(const wchar_t* name, const std::wstring& target) {
     CopyFileW(FixtureBinary(name).c_str(), target.c_str(), FALSE);
 }
 
-bool PathExists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool MakeJunction(const std::wstring& link, const std::wstring& target) {
-    if (!CreateDirectoryW(link.c_str(), nullptr))
-        return false;
-    HANDLE handle = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        RemoveDirectoryW(link.c_str());
-        return false;
-    }
-    // REPARSE_DATA_BUFFER for a mount point: substitute name "\??\<target>", empty print name.
-    std::wstring substitute = L"\\??\\" + target;
-    USHORT substituteBytes = static_cast<USHORT>(substitute.size() * sizeof(wchar_t));
-    std::vector<BYTE> buffer(8 + 8 + substituteBytes + 2 * sizeof(wchar_t), 0);
-    auto put16 = [&](size_t at, USHORT value) { memcpy(&buffer[at], &value, sizeof(value)); };
-    DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
-    memcpy(&buffer[0], &tag, sizeof(tag));
-    put16(4, static_cast<USHORT>(buffer.size() - 8));                   // data length
-    put16(8, 0);                                                        // substitute offset
-    put16(10, substituteBytes);                                         // substitute length
-    put16(12, static_cast<USHORT>(substituteBytes + sizeof(wchar_t)));  // print offset
-    put16(14, 0);                                                       // print length
-    memcpy(&buffer[16], substitute.data(), substituteBytes);
-    DWORD returned = 0;
-    BOOL ok = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, buffer.data(),
-                              static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
-    CloseHandle(handle);
-    if (!ok || !(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        RemoveDirectoryW(link.c_str());
-        return false;
-    }
-    return true;
-}
-
 bool ValueExists(HKEY root, const wchar_t* subKey, const wchar_t* name, REGSAM view) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, subKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS)

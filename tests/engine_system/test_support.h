@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/junction.h"
+
 #include "tests/support/temp_folder.h"
 
 namespace test {
@@ -58,10 +60,7 @@ class CallLog {
 std::wstring FixtureBinary(const wchar_t* name);
 // Copies a fake product binary to `target` (folders made).
 void CopyFixture(const wchar_t* name, const std::wstring& target);
-bool PathExists(const std::wstring& path);
-// Makes `link` a junction (mount point) to the folder `target`. False where the file system or
-// the system does not support it.
-bool MakeJunction(const std::wstring& link, const std::wstring& target);
+using test_support::MakeJunction;
 bool ValueExists(HKEY root, const wchar_t* subKey, const wchar_t* name, REGSAM view = 0);
 bool KeyExists(HKEY root, const wchar_t* subKey, REGSAM view = 0);
 
