@@ -56,4 +56,3 @@ class CUninstaller;
 // The same task's setup project and driver, for the steps and for wiring.
 CSetupConfig& GetUninstallConfig();
 CUninstaller& GetUninstaller();
-
