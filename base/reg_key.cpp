@@ -71,6 +71,28 @@ bool RegKey::QueryString(const wchar_t* name, std::wstring& value, size_t maxCha
     return true;
 }
 
+bool RegKey::QueryTerminatedString(const wchar_t* name, std::wstring& value,
+                                   size_t maxChars) const {
+    if (!key_ || maxChars == 0)
+        return false;
+    std::vector<wchar_t> buffer(maxChars + 1, L'\0');
+    DWORD type = 0;
+    DWORD bytes = static_cast<DWORD>(maxChars * sizeof(wchar_t));
+    LSTATUS status = RegQueryValueExW(key_, name, nullptr, &type,
+                                      reinterpret_cast<BYTE*>(buffer.data()), &bytes);
+    if (status != ERROR_SUCCESS) {
+        SetLastError(status);
+        return false;
+    }
+    if ((type != REG_SZ && type != REG_EXPAND_SZ) || bytes < sizeof(wchar_t) ||
+        bytes % sizeof(wchar_t) != 0 || buffer[bytes / sizeof(wchar_t) - 1] != L'\0') {
+        SetLastError(ERROR_INVALID_DATA);
+        return false;
+    }
+    value.assign(buffer.data());
+    return true;
+}
+
 bool RegKey::QueryDword(const wchar_t* name, DWORD& value) const {
     if (!key_)
         return false;

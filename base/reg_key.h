@@ -30,6 +30,11 @@ class RegKey {
     // Reads a REG_SZ (or REG_EXPAND_SZ, unexpanded) value that fits in maxChars characters,
     // terminator included. A value of another type, or one that does not fit, counts as absent.
     bool QueryString(const wchar_t* name, std::wstring& value, size_t maxChars = MAX_PATH) const;
+    // The same, but only a text whose stored data ends with its terminator: for values written by
+    // other programs whose text becomes part of a path or an identifier, where an unterminated
+    // value is not to be guessed at.
+    bool QueryTerminatedString(const wchar_t* name, std::wstring& value,
+                               size_t maxChars = MAX_PATH) const;
     bool QueryDword(const wchar_t* name, DWORD& value) const;
     // Writes REG_SZ; the stored size is the character count times 2 plus the terminator unless
     // withTerminator is false.

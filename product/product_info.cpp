@@ -124,17 +124,11 @@ std::wstring ReadValue(HKEY root, const std::wstring& key, const wchar_t* name) 
 // text ending with its terminator is not read at all rather than guessed at.
 std::wstring ReadTerminatedValue(const std::wstring& subKey, const wchar_t* name) {
     base::RegKey key;
-    if (!key.Open(HKEY_LOCAL_MACHINE, subKey.c_str(), KEY_READ))
+    std::wstring value;
+    if (!key.Open(HKEY_LOCAL_MACHINE, subKey.c_str(), KEY_READ) ||
+        !key.QueryTerminatedString(name, value))
         return L"";
-    wchar_t buffer[MAX_PATH + 1] = {};
-    DWORD type = 0;
-    DWORD bytes = MAX_PATH * sizeof(wchar_t);
-    if (RegQueryValueExW(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
-                         &bytes) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ) || bytes < sizeof(wchar_t) ||
-        bytes % sizeof(wchar_t) != 0 || buffer[bytes / sizeof(wchar_t) - 1] != L'\0')
-        return L"";
-    return buffer;
+    return value;
 }
 
 }  // namespace

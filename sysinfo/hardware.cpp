@@ -204,21 +204,6 @@ bool QueryPermanentAddress(const std::wstring& serviceName, std::string& mac) {
     return true;
 }
 
-// A REG_SZ or REG_EXPAND_SZ value whose data ends with its terminator. The name becomes part
-// of a device path, so a value that another program left unterminated is not trusted.
-bool ReadTerminatedString(HKEY key, const wchar_t* name, std::wstring& value) {
-    wchar_t buffer[MAX_PATH + 1] = {};
-    DWORD type = 0;
-    DWORD bytes = MAX_PATH * sizeof(wchar_t);
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) !=
-            ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ) || bytes < sizeof(wchar_t) ||
-        bytes % sizeof(wchar_t) != 0 || buffer[bytes / sizeof(wchar_t) - 1] != L'\0')
-        return false;
-    value = buffer;
-    return true;
-}
-
 // The "ServiceName" of every adapter under NetworkCards, properly terminated texts only.
 std::vector<std::wstring> NetworkCardServiceNames() {
     std::vector<std::wstring> names;
@@ -237,7 +222,7 @@ std::vector<std::wstring> NetworkCardServiceNames() {
         base::RegKey card;
         std::wstring service;
         if (card.Open(cards.Get(), subKey, KEY_READ) &&
-            ReadTerminatedString(card.Get(), L"ServiceName", service) && !service.empty() &&
+            card.QueryTerminatedString(L"ServiceName", service) && !service.empty() &&
             service.find_first_of(L"\\/") == std::wstring::npos)
             names.push_back(service);
     }
