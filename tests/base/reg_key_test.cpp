@@ -65,8 +65,9 @@ TEST(RegKey, StringReadsAsTable) {
         EXPECT_EQ(scratch.Key().QueryString(row.name, value), row.plain);
         value = L"untouched";
         EXPECT_EQ(scratch.Key().QueryTerminatedString(row.name, value), row.terminated);
-        if (!row.terminated)
+        if (!row.terminated) {
             EXPECT_EQ(value, L"untouched");
+        }
     }
     std::wstring value;
     ASSERT_TRUE(scratch.Key().QueryString(L"unterminated", value));
