@@ -42,7 +42,8 @@ void RegKey::Close() {
     key_ = nullptr;
 }
 
-bool RegKey::QueryString(const wchar_t* name, std::wstring& value, size_t maxChars) const {
+bool RegKey::QueryText(const wchar_t* name, std::wstring& value, size_t maxChars,
+                       bool requireTerminator) const {
     if (!key_ || maxChars == 0)
         return false;
     std::vector<wchar_t> buffer(maxChars + 1, L'\0');
@@ -58,10 +59,14 @@ bool RegKey::QueryString(const wchar_t* name, std::wstring& value, size_t maxCha
         SetLastError(ERROR_INVALID_DATATYPE);
         return false;
     }
+    if (requireTerminator && (bytes < sizeof(wchar_t) || bytes % sizeof(wchar_t) != 0 ||
+                              buffer[bytes / sizeof(wchar_t) - 1] != L'\0')) {
+        SetLastError(ERROR_INVALID_DATA);
+        return false;
+    }
     // The stored data need not be terminated; the extra element keeps the copy bounded. A text
     // that leaves no room for its terminator does not fit the caller's buffer.
-    size_t chars = bytes / sizeof(wchar_t);
-    buffer[chars] = L'\0';
+    buffer[bytes / sizeof(wchar_t)] = L'\0';
     size_t length = wcslen(buffer.data());
     if (length >= maxChars) {
         SetLastError(ERROR_MORE_DATA);
@@ -71,26 +76,13 @@ bool RegKey::QueryString(const wchar_t* name, std::wstring& value, size_t maxCha
     return true;
 }
 
+bool RegKey::QueryString(const wchar_t* name, std::wstring& value, size_t maxChars) const {
+    return QueryText(name, value, maxChars, false);
+}
+
 bool RegKey::QueryTerminatedString(const wchar_t* name, std::wstring& value,
                                    size_t maxChars) const {
-    if (!key_ || maxChars == 0)
-        return false;
-    std::vector<wchar_t> buffer(maxChars + 1, L'\0');
-    DWORD type = 0;
-    DWORD bytes = static_cast<DWORD>(maxChars * sizeof(wchar_t));
-    LSTATUS status = RegQueryValueExW(key_, name, nullptr, &type,
-                                      reinterpret_cast<BYTE*>(buffer.data()), &bytes);
-    if (status != ERROR_SUCCESS) {
-        SetLastError(status);
-        return false;
-    }
-    if ((type != REG_SZ && type != REG_EXPAND_SZ) || bytes < sizeof(wchar_t) ||
-        bytes % sizeof(wchar_t) != 0 || buffer[bytes / sizeof(wchar_t) - 1] != L'\0') {
-        SetLastError(ERROR_INVALID_DATA);
-        return false;
-    }
-    value.assign(buffer.data());
-    return true;
+    return QueryText(name, value, maxChars, true);
 }
 
 bool RegKey::QueryDword(const wchar_t* name, DWORD& value) const {

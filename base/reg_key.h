@@ -43,6 +43,8 @@ class RegKey {
     bool DeleteValue(const wchar_t* name);
 
   private:
+    bool QueryText(const wchar_t* name, std::wstring& value, size_t maxChars,
+                   bool requireTerminator) const;
     HKEY key_ = nullptr;
 };
 

@@ -137,6 +137,19 @@ STDMETHODIMP CInFileStream::QueryInterface(REFIID iid, void** out) {
     return S_OK;
 }
 
+// The Seek of both file streams: the origin values of the archive interfaces are FILE_BEGIN,
+// FILE_CURRENT and FILE_END.
+HRESULT SeekFile(HANDLE file, Int64 offset, UInt32 seekOrigin, UInt64* newPosition) {
+    LARGE_INTEGER distance;
+    distance.QuadPart = offset;
+    LARGE_INTEGER result;
+    if (!SetFilePointerEx(file, distance, &result, seekOrigin))
+        return LastErrorResult();
+    if (newPosition)
+        *newPosition = static_cast<UInt64>(result.QuadPart);
+    return S_OK;
+}
+
 Z7_COM7F_IMF(CInFileStream::Read(void* data, UInt32 size, UInt32* processedSize)) {
     if (processedSize)
         *processedSize = 0;
@@ -149,14 +162,7 @@ Z7_COM7F_IMF(CInFileStream::Read(void* data, UInt32 size, UInt32* processedSize)
 }
 
 Z7_COM7F_IMF(CInFileStream::Seek(Int64 offset, UInt32 seekOrigin, UInt64* newPosition)) {
-    LARGE_INTEGER distance;
-    distance.QuadPart = offset;
-    LARGE_INTEGER result;
-    if (!SetFilePointerEx(file_.Get(), distance, &result, seekOrigin))
-        return LastErrorResult();
-    if (newPosition)
-        *newPosition = static_cast<UInt64>(result.QuadPart);
-    return S_OK;
+    return SeekFile(file_.Get(), offset, seekOrigin, newPosition);
 }
 
 Z7_COM7F_IMF(CInFileStream::GetSize(UInt64* size)) {
@@ -193,14 +199,7 @@ Z7_COM7F_IMF(COutFileStream::Write(const void* data, UInt32 size, UInt32* proces
 }
 
 Z7_COM7F_IMF(COutFileStream::Seek(Int64 offset, UInt32 seekOrigin, UInt64* newPosition)) {
-    LARGE_INTEGER distance;
-    distance.QuadPart = offset;
-    LARGE_INTEGER result;
-    if (!SetFilePointerEx(file_.Get(), distance, &result, seekOrigin))
-        return LastErrorResult();
-    if (newPosition)
-        *newPosition = static_cast<UInt64>(result.QuadPart);
-    return S_OK;
+    return SeekFile(file_.Get(), offset, seekOrigin, newPosition);
 }
 
 Z7_COM7F_IMF(COutFileStream::SetSize(UInt64 newSize)) {
