@@ -37,7 +37,6 @@ constexpr wchar_t kAppPathsKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\kestiwp.exe";
 constexpr wchar_t kDamagedText[] = L"卸载程序已被破坏，请重新下载安装后再进行卸载";
 constexpr wchar_t kAlreadyRunningText[] = L"安装或卸载程序已经在运行,点击“确定”退出";
-constexpr wchar_t kTokenText[] = L"mwvqzem";
 constexpr wchar_t kSilentChannel[] = L"rovozazo";
 constexpr DWORD kFailureReportPauseMs = 3000;
 constexpr int kConfigResourceId = 209;
@@ -306,9 +305,7 @@ int RelaunchFromTempCopy(const std::wstring& commandLine) {
 
     std::wstring parent = GetParentProcessPath();
     Log(L"parent process path= %s", parent.c_str());
-    std::wstring extra = base::Format(1024, L"&ex1=%s&ex2=%s", ParentFileStem(parent).c_str(),
-                                      NtVersionText().c_str());
-    CStatistic::Instance()->Report(L"uninstall_from", extra.c_str(), true);
+    report::ReportUninstallFrom(ParentFileStem(parent), NtVersionText());
     CopyInto(installDir, tempDir, kLateCopy);
 
     std::wstring parameters = commandLine + L"  /READYUNINSTALL";

@@ -120,12 +120,8 @@ int ReportInitConfigFailed() {
     return CStatistic::Instance()->Report(L"unist_init_fail", extra.c_str(), false);
 }
 
-int ReportUninstallFrom(const std::wstring& parentExeName, DWORD major, DWORD minor) {
-    std::wstring name = path::FileName(parentExeName);
-    size_t dot = name.rfind(L'.');
-    if (dot != std::wstring::npos)
-        name.resize(dot);
-    std::wstring extra = L"&ex1=" + name + base::Format(64, L"&ex2=%lu.%lu", major, minor);
+int ReportUninstallFrom(const std::wstring& parentStem, const std::wstring& windowsVersion) {
+    std::wstring extra = L"&ex1=" + parentStem + L"&ex2=" + windowsVersion;
     return CStatistic::Instance()->Report(L"uninstall_from", extra.c_str(), true);
 }
 

@@ -85,9 +85,9 @@ bool FileVersionText(const std::wstring& path, std::wstring& text);
 int ReportPreInitCheckFailed(int code);
 // "unist_init_fail" when the setup project could not be loaded.
 int ReportInitConfigFailed();
-// "uninstall_from", synchronously: the parent's executable name without directory and
-// extension, and the Windows version "major.minor".
-int ReportUninstallFrom(const std::wstring& parentExeName, DWORD major, DWORD minor);
+// "uninstall_from", synchronously (it must leave before the first stage exits): the starting
+// program's file name without folder and extension, and the Windows version "major.minor".
+int ReportUninstallFrom(const std::wstring& parentStem, const std::wstring& windowsVersion);
 // "uninstall_2" when the uninstall has finished: whole days since the install (0 when the date
 // is unknown) and the install date text "%04d-%02d-%02d %02d:%02d:%02d", escaped.
 int ReportUninstallFinished(int days, const std::wstring& installDate);

@@ -252,7 +252,7 @@ TEST_F(StatisticTest, LongAsynchronousUrlIsCutAt2047Characters) {
 
 TEST_F(StatisticTest, UninstallFromIsSentBeforeTheCallReturns) {
     Prepare(*CStatistic::Instance());
-    EXPECT_EQ(report::ReportUninstallFrom(L"C:\\Windows\\explorer.exe", 6, 1), 1);
+    EXPECT_EQ(report::ReportUninstallFrom(L"explorer", L"6.1"), 1);
     auto requests = DotRequestsFor("uninstall_from", 1, 0);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].QueryValue("ex1"), "explorer");
