@@ -3,26 +3,13 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "base/reg_key.h"
 #include "base/strings.h"
+#include "product/product_info.h"
 #include "sysinfo/silence_token.h"
-
-namespace {
-
-constexpr wchar_t kAppPathsKey[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\kestiwp.exe";
-
-bool ReadIsKestiWallpaper() {
-    std::wstring name;
-    return base::ReadRegString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"ProductName", name) &&
-           base::EqualsNoCase(name, L"kestiwallpaper");
-}
-
-}  // namespace
 
 int CCommandParser::Parse(const std::wstring& commandLine) {
     commandLine_ = commandLine;
-    isKestiWallpaper_ = ReadIsKestiWallpaper();
+    isKestiWallpaper_ = IsKestiWallpaper();
     options_.clear();
 
     // CommandLineToArgvW treats an empty text as "the program's own path": nothing to parse.

@@ -3,11 +3,10 @@
 #include "app/log.h"
 #include "app/uninstall_end.h"
 #include "base/reg_key.h"
+#include "product/product_info.h"
 
 namespace {
 
-constexpr wchar_t kAppPathsKey[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\kestiwp.exe";
 // The longest the UI thread waits for the engine's final report.
 constexpr DWORD kRealEndWaitMs = 1200000;
 
@@ -35,7 +34,8 @@ int CSilentUninstallFlow::Run(IUninstallTask& task) {
 
 void CSilentUninstallFlow::OnUninstallStart() {
     Log(L"OnUninstallStart callback...");
-    if (!base::ReadRegString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"InstallDate", installDate_)) {
+    if (!base::ReadRegString(HKEY_LOCAL_MACHINE, product::kAppPathsKey, L"InstallDate",
+                             installDate_)) {
         installDate_.clear();
     }
 }

@@ -25,6 +25,7 @@
 #include "engine/install_dir_guard.h"
 #include "engine/process_shutdown.h"
 #include "engine/uninstall_task.h"
+#include "product/product_info.h"
 #include "report/http_library.h"
 #include "report/statistic.h"
 #include "report/uninstall_config.h"
@@ -33,8 +34,6 @@
 
 namespace {
 
-constexpr wchar_t kAppPathsKey[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\kestiwp.exe";
 constexpr wchar_t kDamagedText[] = L"卸载程序已被破坏，请重新下载安装后再进行卸载";
 constexpr wchar_t kAlreadyRunningText[] = L"安装或卸载程序已经在运行,点击“确定”退出";
 constexpr wchar_t kSilentChannel[] = L"rovozazo";
@@ -58,12 +57,6 @@ constexpr CopyItem kCopyTable[] = {
     {L"7z.dll", L"Utils\\7z.dll", true},
 };
 constexpr CopyItem kLateCopy = {L"Utils\\VRNBasic.dll", L"Utils\\VRNBasic.dll", false};
-
-std::wstring ReadChannelId() {
-    std::wstring pid;
-    base::ReadRegString(HKEY_CURRENT_USER, L"Software\\KestiWallPaper", L"pid", pid);
-    return base::Trim(pid);
-}
 
 bool CopyInto(const std::wstring& installDir, const std::wstring& tempDir, const CopyItem& item) {
     std::wstring target = path::Join(tempDir, item.target);
@@ -112,7 +105,7 @@ void PauseForFailureReport() {
 void SetStatisticProduct(const std::wstring& installDir) {
     CStatistic& statistic = *CStatistic::Instance();
     statistic.SetType(L"bizhi");
-    statistic.SetVersionFile(path::Join(installDir, L"kestiwp.exe").c_str());
+    statistic.SetVersionFile(path::Join(installDir, product::kMainExecutable).c_str());
 }
 
 // The configuration archive is unpacked into a folder of its own under the temporary folder; the
@@ -135,7 +128,7 @@ void RemoveOwnDirectory(const std::wstring& dir) {
 
 void RunSecondStage(HINSTANCE instance, const std::wstring& commandLine, int show) {
     std::wstring installDir;
-    if (!ReadInstallDir(installDir) || !path::DirExists(installDir)) {
+    if (!GetInstallDir(installDir) || !path::DirExists(installDir)) {
         seams::ShowMessage(kDamagedText, MB_OK);
         return;
     }
@@ -194,10 +187,6 @@ bool IsSilentRun() {
     return g_silent;
 }
 
-bool ReadInstallDir(std::wstring& dir) {
-    return base::ReadRegString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"path", dir);
-}
-
 std::wstring PreInitErrorText(int code) {
     switch (code) {
         case 1:
@@ -242,14 +231,14 @@ int CheckCaller() {
     CCommandParser& commandLine = CommandLine();
     if (!commandLine.IsSilent())
         return 1;
-    if (!base::EqualsNoCase(ReadChannelId(), kSilentChannel))
+    if (!base::EqualsNoCase(GetPid(), kSilentChannel))
         return 0;
 
     if (!commandLine.HasOption(L"/READYUNINSTALL")) {
         std::wstring installDir;
-        bool haveBase = path::FileExists(path::Join(path::ModuleDir(), L"Zembase.dll")) ||
-                        (ReadInstallDir(installDir) &&
-                         path::FileExists(path::Join(installDir, L"Zembase.dll")));
+        bool haveBase =
+            path::FileExists(path::Join(path::ModuleDir(), L"Zembase.dll")) ||
+            (GetInstallDir(installDir) && path::FileExists(path::Join(installDir, L"Zembase.dll")));
         if (!haveBase)
             return 0;
         // A silent uninstall removes the product without asking anyone: only the maker's own
@@ -271,12 +260,12 @@ int CheckCaller() {
 int RelaunchFromTempCopy(const std::wstring& commandLine) {
     std::wstring ownDir = path::ModuleDir();
     std::wstring installDir;
-    if (!ReadInstallDir(installDir)) {
+    if (!GetInstallDir(installDir)) {
         if (!path::FileExists(path::Join(ownDir, L"Zembase.dll")))
             return 0;
         installDir = ownDir;
         base::RegKey key;
-        if (key.Create(HKEY_LOCAL_MACHINE, kAppPathsKey, KEY_SET_VALUE)) {
+        if (key.Create(HKEY_LOCAL_MACHINE, product::kAppPathsKey, KEY_SET_VALUE)) {
             key.DeleteValue(L"path");
             key.SetString(L"path", installDir, false);
         }
@@ -343,7 +332,7 @@ int RunUninstaller(HINSTANCE instance, const wchar_t* rawCommandLine, int show) 
         seams::ShowMessage(kAlreadyRunningText, MB_OK);
     } else if (!CommandLine().HasOption(L"/READYUNINSTALL")) {
         std::wstring installDir;
-        if (ReadInstallDir(installDir) && path::DirExists(installDir)) {
+        if (GetInstallDir(installDir) && path::DirExists(installDir)) {
             SetStatisticProduct(installDir);
         }
         if (!RelaunchFromTempCopy(commandLine))

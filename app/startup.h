@@ -21,5 +21,3 @@ std::wstring PreInitErrorText(int code);
 std::wstring GetParentProcessPath();
 // The file name of a path without its last extension; "" when there is no backslash or no dot.
 std::wstring ParentFileStem(const std::wstring& path);
-// The App Paths "path" value of the product: its install folder.
-bool ReadInstallDir(std::wstring& dir);

@@ -123,18 +123,28 @@ CInFileStream* CInFileStream::Open(const std::wstring& path) {
     return new CInFileStream(file);
 }
 
-STDMETHODIMP CInFileStream::QueryInterface(REFIID iid, void** out) {
+namespace {
+
+// The QueryInterface of both read streams, which offer the same interfaces.
+template <typename Stream>
+HRESULT QueryInStream(Stream* self, REFIID iid, void** out) {
     if (!out)
         return E_POINTER;
     *out = nullptr;
     if (iid == IID_IUnknown || iid == IID_ISequentialInStream || iid == IID_IInStream)
-        *out = static_cast<IInStream*>(this);
+        *out = static_cast<IInStream*>(self);
     else if (iid == IID_IStreamGetSize)
-        *out = static_cast<IStreamGetSize*>(this);
+        *out = static_cast<IStreamGetSize*>(self);
     else
         return E_NOINTERFACE;
-    AddRef();
+    self->AddRef();
     return S_OK;
+}
+
+}  // namespace
+
+STDMETHODIMP CInFileStream::QueryInterface(REFIID iid, void** out) {
+    return QueryInStream(this, iid, out);
 }
 
 // The Seek of both file streams: the origin values of the archive interfaces are FILE_BEGIN,
@@ -218,17 +228,7 @@ Z7_COM7F_IMF(COutFileStream::SetSize(UInt64 newSize)) {
 // ---- CInBufferStream
 
 STDMETHODIMP CInBufferStream::QueryInterface(REFIID iid, void** out) {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    if (iid == IID_IUnknown || iid == IID_ISequentialInStream || iid == IID_IInStream)
-        *out = static_cast<IInStream*>(this);
-    else if (iid == IID_IStreamGetSize)
-        *out = static_cast<IStreamGetSize*>(this);
-    else
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+    return QueryInStream(this, iid, out);
 }
 
 Z7_COM7F_IMF(CInBufferStream::Read(void* data, UInt32 size, UInt32* processedSize)) {

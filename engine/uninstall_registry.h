@@ -10,8 +10,6 @@ namespace engine {
 
 inline constexpr wchar_t kUninstallKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kestiwp";
-inline constexpr wchar_t kAppPathsKey[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\kestiwp.exe";
 inline constexpr wchar_t kFileListSubKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\kestiwp.exe\\file_list";
 inline constexpr wchar_t kFilePeSubKey[] =

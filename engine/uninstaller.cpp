@@ -20,12 +20,12 @@
 #include "engine/shortcuts.h"
 #include "engine/uninstall_registry.h"
 #include "product/product_info.h"
+#include "sysinfo/os_version.h"
 #include "report/uninstall_info.h"
 #include "trust/signature.h"
 
 namespace {
 
-constexpr wchar_t kMainExecutable[] = L"kestiwp.exe";
 constexpr wchar_t kUserKey[] = L"Software\\KestiWallPaper";
 constexpr wchar_t kClassKey[] = L"KestiWallpaper";
 constexpr wchar_t kUserDataFolder[] = L"kestiwp";
@@ -38,40 +38,6 @@ std::wstring RoamingAppData() {
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer)))
         return {};
     return buffer;
-}
-
-// The FileVersion string of a file's version resource, commas made dots and blanks removed.
-std::wstring FileVersionText(const std::wstring& file) {
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
-    if (size == 0)
-        return {};
-    std::vector<BYTE> data(size);
-    if (!GetFileVersionInfoW(file.c_str(), 0, size, data.data()))
-        return {};
-    struct Translation {
-        WORD language;
-        WORD codePage;
-    }* translations = nullptr;
-    UINT length = 0;
-    if (!VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
-                        reinterpret_cast<void**>(&translations), &length) ||
-        length < sizeof(Translation))
-        return {};
-    wchar_t query[64];
-    swprintf(query, 64, L"\\StringFileInfo\\%04x%04x\\FileVersion", translations[0].language,
-             translations[0].codePage);
-    wchar_t* text = nullptr;
-    if (!VerQueryValueW(data.data(), query, reinterpret_cast<void**>(&text), &length) || !text)
-        return {};
-    std::wstring version;
-    for (const wchar_t* c = text; *c; ++c) {
-        if (*c == L',')
-            version += L'.';
-        else if (*c != L' ')
-            version += *c;
-    }
-    return version;
 }
 
 unsigned long SendUninstallInfo(const wchar_t* type, const std::wstring& appVersion,
@@ -128,7 +94,8 @@ void CUninstaller::SetUninstallGameCenter(bool uninstall) {
 
 void CUninstaller::Run(void*) {
     try {
-        appVersion_ = FileVersionText(path::Join(installDir_, kMainExecutable));
+        appVersion_.clear();
+        GetFileVersionText(path::Join(installDir_, product::kMainExecutable), appVersion_);
         productPid_ = GetPid();
         RunSteps();
     } catch (const std::exception& error) {
